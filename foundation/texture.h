@@ -1,0 +1,45 @@
+// texture: pixel buffers filled with random colour noise, and the GL textures made from them.
+// Owns the buffers (`data`) and the texture names; the map decides what is painted into them.
+// The fill and the grid lines are pure functions over a byte buffer, so they are tested without
+// GL; only the upload, bind and release touch the GL context.
+#pragma once
+#include <GL/gl.h>
+
+// RGBA texture record: four bytes a pixel (red, green, blue, alpha), row 0 first.
+struct rgbatex_t {
+  unsigned char* data;  // width * height * 4 bytes, owned; null when there is no image
+  int width;            // image width, pixels
+  int height;           // image height, pixels
+  GLuint texid;         // GL texture made from data; 0 when none
+
+  rgbatex_t();
+  ~rgbatex_t();
+  void bind();          // 3-D texturing off, 2-D texturing on, texid bound
+  void release();       // what the destructor does: deletes the texture, frees data
+};
+
+// RGB texture record: three bytes a pixel. Kept for completeness; the map uses rgbatex_t.
+struct rgbtex_t {
+  unsigned char* data;  // width * height * 3 bytes, owned
+  int width;            // image width, pixels
+  int height;           // image height, pixels
+  GLuint texid;         // GL texture made from data
+
+  void bind();
+};
+
+// Allocate, fill with noise and upload. They overwrite data and texid without releasing them.
+void noise(rgbatex_t* tex, int width, int height);
+void noise(rgbtex_t* tex, int width, int height);
+// As noise, crossed by nx vertical and ny horizontal lines (black for RGBA, red for RGB).
+void gridnoise(rgbatex_t* tex, int width, int height, int nx, int ny);
+void gridnoise(rgbtex_t* tex, int width, int height, int nx, int ny);
+
+// Window-free pieces of the above.
+// Fills pixels column by column (all y of x = 0 first), three rand() calls a pixel for red,
+// green and blue; with 4 bytes a pixel the alpha byte is 255.
+void noisefill(unsigned char* data, int width, int height, int bytes_per_pixel);
+// Columns (k * width) / nx for k < nx and rows (k * height) / ny for k < ny take `colour`
+// (bytes_per_pixel bytes). nx or ny of 0 draws no line of that direction.
+void gridlines(unsigned char* data, int width, int height, int bytes_per_pixel, int nx, int ny,
+               const unsigned char* colour);

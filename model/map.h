@@ -1,0 +1,108 @@
+// map: the experiment model, one global `map` of class maphdl.
+// Owns the settings, the trial pool and the angle pools, the layout of the trial now running
+// (cells, textures, display lists, shift and rotation), its clicks, and both results files.
+// Its sources are split by concern:
+//   map_state.cpp    construction, init, destruction, the global `map` and `path`
+//   map_results.cpp  choosing the run number and opening both results files
+//   map_settings.cpp loadsettings: reading settings.txt
+//   map_trials.cpp   building the trial set and the angle pools from the set lines
+//   map_layout.cpp   reset_map: cells, painting, textures, display lists, shift, angle
+//   map_render.cpp   render: drawing each phase
+//   map_hittest.cpp  checkclick: from a click in the window to a cell
+// The window-free pieces of each concern are declared below the class, so tests and
+// spatialmemory-check use them without a GL context.
+#pragma once
+#include <cstdio>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+#include <GL/gl.h>
+#include "foundation/texture.h"
+#include "foundation/vector.h"
+#include "model/generator.h"
+#include "model/trial.h"
+
+// The data folder: holds settings.txt and the results files, without a trailing '/'.
+// Set once by the entry point from the program's own path.
+extern char path[256];
+
+class maphdl {
+ public:
+  FILE* results_file;        // tab results file results<N>.txt
+  FILE* coord_file;          // coordinate results file results_coord<N>.txt
+  float wait_lengths[100];   // settings list wait_lengths, seconds, in file order
+  int num_wait_lengths;      // entries of wait_lengths in use
+  float rotation_angles[100];  // settings list rotation_angles, degrees, in file order
+  int num_rotation_angles;   // entries of rotation_angles in use
+  float wait_length;         // running trial: WAIT length, seconds
+  float watch_length;        // WATCH length, seconds
+  float shift_length;        // SHIFT length, seconds
+  float rotate_length;       // ROTATE length, seconds
+  bool instant_shift;        // running trial: the shift is applied at once
+  int trial_count;           // trials started; the running trial's number
+  std::map<std::string, std::vector<float>> angle_pools;  // condition key -> angles not yet used
+  generator<trial*> trials;  // trial records not yet run
+  int num_targets_min;       // setting num_targets, first number (only echoed)
+  int num_targets_max;       // setting num_targets, second number (only echoed)
+  int num_distracts_min;     // setting num_distracts, first number (only echoed)
+  int num_distracts_max;     // setting num_distracts, second number (only echoed)
+  int num_trials_per_set;    // trials built for each target/distractor set line
+  int num_instant_shifts;    // trials per set with an instant shift
+  int num_with_borders;      // trials per set with borders
+  int num_blank_wait;        // trials per set with a blank WAIT
+  float map_width;           // map width, world units
+  float map_height;          // map height, world units
+  float depth_sep;           // height of the top layer above the under layer, world units
+  int num_x;                 // grid columns
+  int num_y;                 // grid rows
+  int num_targets;           // running trial: target cells
+  int num_distracts;         // running trial: distractor cells
+  int borderwidth;           // cell border width, texels
+  unsigned char* discol;     // distractor colour set: num_discol RGB triples, owned
+  unsigned char* tarcol;     // target colour set: num_tarcol RGB triples, owned
+  int num_discol;            // entries in discol
+  int num_tarcol;            // entries in tarcol
+  int borders;               // running trial: 1 when cells have coloured rings
+  int blank_wait;            // running trial: 1 when WAIT shows nothing
+  float surround_scale;      // background quad size, multiple of the map size
+  rgbatex_t under_tex;       // layer beneath the map: noise, full red in target discs
+  rgbatex_t map_tex;         // top layer: noise with holes (and rings) at the cells
+  rgbatex_t background_tex;  // background quad, repeated noise
+  vec map_pos;               // offset of background and under layer from the top layer, world units
+  vec shift_dir;             // the trial's shift in cells: one of (+-1, 0), (0, +-1)
+  float rotation;            // the map's current rotation, degrees
+  float rotate_angle;        // running trial: rotation reached in ROTATE, degrees
+  GLuint background_list;    // display list: background quad and under layer
+  GLuint map_list;           // display list: the top layer
+  generator<int> clicked_cells;   // cells clicked in the running trial, each once
+  generator<int> target_cells;    // cells holding a target, in drawing order
+  generator<int> distract_cells;  // cells holding a distractor, in drawing order
+  std::vector<std::pair<float, float>> clicks;  // grid position of every click, repeats included
+
+  maphdl();
+  ~maphdl();
+  maphdl(const maphdl&) = delete;
+  maphdl& operator=(const maphdl&) = delete;
+
+  void init();                          // defaults; opens both results files in `path`
+  void loadsettings(const char* name);  // reads `path`/name; echoes into results_file
+  void reset_map();                     // lays out the running trial (needs a GL context)
+  void render(int phase);               // draws phase 0 WATCH .. 4 PICK (needs a GL context)
+  void finishshift();                   // at the end of SHIFT: the under layer stands exactly one cell on
+  int checkclick(double x, double y);   // 0 target, 1 distractor, 2 empty, 3 already clicked
+
+  // Builds num_trials_per_set trials for one set line and their angle pools; wait_pos is the
+  // block's wait-length position, carried from set line to set line.
+  void addtrialset(int targets, int distracts, int* wait_pos);
+};
+
+extern maphdl map;
+
+// ---- results files (map_results.cpp) ----
+
+// ---- settings reader (map_settings.cpp) ----
+
+// ---- layout (map_layout.cpp) ----
+
+// ---- hit-testing (map_hittest.cpp) ----

@@ -1,0 +1,86 @@
+// glcontext: see glcontext.h.
+#include "tests/support/glcontext.h"
+
+#include <cstdio>
+#include <EGL/egl.h>
+#include <EGL/eglext.h>
+#include <GL/gl.h>
+#include <GL/glext.h>
+
+namespace {
+
+EGLDisplay egl_display = EGL_NO_DISPLAY;
+EGLContext egl_context = EGL_NO_CONTEXT;
+GLuint framebuffer = 0;
+GLuint colour_buffer = 0;
+GLuint depth_buffer = 0;
+
+PFNGLGENFRAMEBUFFERSPROC gen_framebuffers;
+PFNGLBINDFRAMEBUFFERPROC bind_framebuffer;
+PFNGLGENRENDERBUFFERSPROC gen_renderbuffers;
+PFNGLBINDRENDERBUFFERPROC bind_renderbuffer;
+PFNGLRENDERBUFFERSTORAGEPROC renderbuffer_storage;
+PFNGLFRAMEBUFFERRENDERBUFFERPROC framebuffer_renderbuffer;
+PFNGLCHECKFRAMEBUFFERSTATUSPROC check_framebuffer_status;
+
+template <class F>
+bool load(F& fn, const char* name) {
+  fn = reinterpret_cast<F>(eglGetProcAddress(name));
+  if (!fn) fprintf(stderr, "glcontext: no %s\n", name);
+  return fn != nullptr;
+}
+
+bool makecontext() {
+  auto get_platform_display = reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(
+      eglGetProcAddress("eglGetPlatformDisplayEXT"));
+  if (!get_platform_display) {
+    fprintf(stderr, "glcontext: EGL has no eglGetPlatformDisplayEXT\n");
+    return false;
+  }
+  egl_display = get_platform_display(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
+  if (egl_display == EGL_NO_DISPLAY || !eglInitialize(egl_display, nullptr, nullptr)) {
+    fprintf(stderr, "glcontext: no surfaceless EGL display\n");
+    return false;
+  }
+  eglBindAPI(EGL_OPENGL_API);
+  // The surfaceless platform offers no window configs; a context without one draws into FBOs.
+  egl_context = eglCreateContext(egl_display, EGL_NO_CONFIG_KHR, EGL_NO_CONTEXT, nullptr);
+  if (egl_context == EGL_NO_CONTEXT ||
+      !eglMakeCurrent(egl_display, EGL_NO_SURFACE, EGL_NO_SURFACE, egl_context)) {
+    fprintf(stderr, "glcontext: cannot make an EGL context current\n");
+    return false;
+  }
+  return load(gen_framebuffers, "glGenFramebuffers") &&
+         load(bind_framebuffer, "glBindFramebuffer") &&
+         load(gen_renderbuffers, "glGenRenderbuffers") &&
+         load(bind_renderbuffer, "glBindRenderbuffer") &&
+         load(renderbuffer_storage, "glRenderbufferStorage") &&
+         load(framebuffer_renderbuffer, "glFramebufferRenderbuffer") &&
+         load(check_framebuffer_status, "glCheckFramebufferStatus");
+}
+
+}  // namespace
+
+bool makeglcontext(int width, int height) {
+  if (egl_context == EGL_NO_CONTEXT && !makecontext()) return false;
+  if (!framebuffer) {
+    gen_framebuffers(1, &framebuffer);
+    gen_renderbuffers(1, &colour_buffer);
+    gen_renderbuffers(1, &depth_buffer);
+  }
+  bind_framebuffer(GL_FRAMEBUFFER, framebuffer);
+  bind_renderbuffer(GL_RENDERBUFFER, colour_buffer);
+  renderbuffer_storage(GL_RENDERBUFFER, GL_RGBA8, width, height);
+  framebuffer_renderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colour_buffer);
+  bind_renderbuffer(GL_RENDERBUFFER, depth_buffer);
+  renderbuffer_storage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, width, height);
+  framebuffer_renderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depth_buffer);
+  if (check_framebuffer_status(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
+    fprintf(stderr, "glcontext: framebuffer incomplete\n");
+    return false;
+  }
+  glDrawBuffer(GL_COLOR_ATTACHMENT0);
+  glReadBuffer(GL_COLOR_ATTACHMENT0);
+  glViewport(0, 0, width, height);
+  return true;
+}
