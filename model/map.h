@@ -79,13 +79,17 @@ class maphdl {
   generator<int> target_cells;    // cells holding a target, in drawing order
   generator<int> distract_cells;  // cells holding a distractor, in drawing order
   std::vector<std::pair<float, float>> clicks;  // grid position of every click, repeats included
+  char results_name[256];    // full name of results_file, for messages about it
+  char coord_name[256];      // full name of coord_file, for messages about it
 
   maphdl();
   ~maphdl();
   maphdl(const maphdl&) = delete;
   maphdl& operator=(const maphdl&) = delete;
 
-  void init();                          // defaults; opens both results files in `path`
+  // Defaults, and both results files opened in `path` under the first free run number. False
+  // when a results file cannot be created; the reason is then on standard error.
+  bool init();
   void loadsettings(const char* name);  // reads `path`/name; echoes into results_file
   void reset_map();                     // lays out the running trial (needs a GL context)
   void render(int phase);               // draws phase 0 WATCH .. 4 PICK (needs a GL context)
