@@ -1,1 +1,93 @@
-// Not written yet.
+// commands: the input callbacks. 'g' on the idle screen starts the next trial (or ends the run
+// when none is left), 's' in PICK finishes it, and mouse events in PICK are scored. The phases
+// in between belong to the phase loop; the byte formats to records.cpp; the hit test to the map.
+#include <GL/glut.h>
+
+#include <cassert>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "model/map.h"
+#include "presentation/display.h"
+#include "presentation/keyboard.h"
+#include "run/records.h"
+#include "run/run.h"
+
+namespace {
+
+void starttrial() {
+  if (map.trials.size <= 0) {
+    if (map.trial_count != 0) exit(0);
+    // Nothing was ever started: the settings hold no trial, and idling on would only hide it.
+    printf("There are no trials to run: the settings file defines none.\n");
+    exit(EXIT_FAILURE);
+  }
+  trial* t = map.trials.randnum();
+  assert(t->wait_index >= 0 && t->wait_index < 100 &&
+         "starttrial: a trial's wait_index must point into wait_lengths");
+  map.wait_length = map.wait_lengths[t->wait_index];
+  map.blank_wait = t->blank_wait ? 1 : 0;
+  map.borders = t->borders ? 1 : 0;
+  map.instant_shift = t->instant_shift;
+  map.num_distracts = t->num_distracts;
+  map.num_targets = t->num_targets;
+  int cell = tallycell(t->num_targets, t->num_distracts);
+  if (cell >= 0) count[cell] += 1;
+  delete t;
+  hooks.resetmap();
+  map.trial_count += 1;
+  recordstart r = {map.trial_count, map.num_targets,           map.num_distracts, map.borders,
+                   map.blank_wait,  map.instant_shift ? 1 : 0, map.wait_length,   map.rotate_angle};
+  writetabstart(map.results_file, r);
+  writecoordstart(map.coord_file, r);
+  // A crash or a kill from here on costs at most this trial.
+  flushrecords();
+  prgm_stat = 1;
+  watch_start = static_cast<float>(display.gettime());
+  nhits_t = nhits_d = nhits_e = total_hits = 0;
+}
+
+void finishtrial() {
+  prgm_stat = 0;
+  hooks.setcursor(GLUT_CURSOR_NONE);
+  recordhits h = {ceilf(nhits_t), ceilf(nhits_d), ceilf(nhits_e), ceilf(total_hits)};
+  writetabhits(map.results_file, h);
+  writecoordhits(map.coord_file, h);
+  sortclicks(&map.clicks);
+  writecoordrows(map.coord_file, map.clicks, map.target_cells.head, map.distract_cells.head,
+                 map.num_y);
+  fputs("\n", map.coord_file);
+  fputs("\n", map.results_file);
+  flushrecords();
+}
+
+}  // namespace
+
+void keydownfunc(unsigned char key, int, int) {
+  keys.keydown(key);
+  if (key == 'g' && prgm_stat == 0) starttrial();
+  if (key == 's' && prgm_stat == 5) finishtrial();
+}
+
+void keyupfunc(unsigned char key, int, int) {
+  keys.keyup(key);
+}
+
+void mousefunc(int, int, int x, int y) {
+  if (prgm_stat != 5) return;
+  // The toolkit counts y from the top of the window, the map from the bottom.
+  switch (hooks.checkclick(static_cast<double>(x), static_cast<double>(display.height - y))) {
+    case 0:
+      nhits_t += 1, total_hits += 1;
+      break;
+    case 1:
+      nhits_d += 1, total_hits += 1;
+      break;
+    case 2:
+      nhits_e += 1, total_hits += 1;
+      break;
+    default:
+      break;  // the cell already scored in this trial
+  }
+}

@@ -1,1 +1,99 @@
-// Not written yet.
+// startup: the run's plain globals, the hooks the callbacks draw through, and what main needs
+// around the toolkit: the data folder, init, reshape and the exit tally. The handler objects and
+// `path` are defined beside their classes; the results files are opened by the map.
+#include <GL/glut.h>
+
+#include <cassert>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "model/map.h"
+#include "presentation/camera.h"
+#include "presentation/display.h"
+#include "presentation/mouse.h"
+#include "run/records.h"
+#include "run/run.h"
+
+int prgm_stat = 0;
+float watch_start = 0;
+float shift_start = 0;
+float rotate_start = 0;
+float wait_start = 0;
+float nhits_t = 0;
+float nhits_d = 0;
+float nhits_e = 0;
+float total_hits = 0;
+int count[16] = {0};
+float points = 200.0f;
+
+runhooks hooks = {
+    [](int shape) { glutSetCursor(shape); },
+    [] { glutSwapBuffers(); },
+    [](const char* text, float x, float y) { display.renderstring2d(text, 1, 1, 1, x, y); },
+    [](int phase) { map.render(phase); },
+    [] { map.reset_map(); },
+    [](double x, double y) { return map.checkclick(x, y); },
+};
+
+void derivepath(const char* argv0, char* out, int size) {
+  assert(argv0 && out && size >= 2 && "derivepath: needs a path and room for at least \".\"");
+  int i = static_cast<int>(strlen(argv0)) - 1;
+  while (i >= 0 && argv0[i] != '.') i--;
+  while (i >= 0 && argv0[i] != '/') i--;
+  // No folder before the last '.', or one too long to hold: the current folder, which is where
+  // an experimenter starting the program by hand expects the files.
+  if (i < 0 || i >= size) {
+    strcpy(out, ".");
+    return;
+  }
+  memcpy(out, argv0, i);
+  out[i] = '\0';
+}
+
+void flushrecords() {
+  if (map.results_file && fflush(map.results_file) != 0)
+    fprintf(stderr, "could not write the results file %s: %s\n", map.results_name, strerror(errno));
+  if (map.coord_file && fflush(map.coord_file) != 0)
+    fprintf(stderr, "could not write the results file %s: %s\n", map.coord_name, strerror(errno));
+}
+
+void init() {
+  srand(time(nullptr));
+  cam.init();
+  glEnable(GL_ALPHA_TEST);
+  glAlphaFunc(GL_GEQUAL, 1.0f);
+  glEnable(GL_BLEND);
+  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  glEnable(GL_DEPTH_TEST);
+  glDepthFunc(GL_LEQUAL);
+  glClearDepth(1.5);  // clamped to 1.0: the far plane
+  glEnable(GL_CULL_FACE);
+  glFrontFace(GL_CCW);
+  glCullFace(GL_BACK);
+  glClearColor(0, 0, 0, 0);
+  display.init();
+  mouse.init(200.0f, display.height, display.width);
+  // Without results files a subject's hour would leave nothing behind: stop before any trial.
+  // The map has already said why on standard error.
+  if (!map.init()) exit(EXIT_FAILURE);
+  map.loadsettings("settings.txt");
+  writetabheader(map.results_file);
+  writecoordheader(map.coord_file);
+  flushrecords();
+}
+
+void reshape(int width, int height) {
+  display.resetwindsize();
+  // The window does not carry the viewport along on X11; and the board must keep the 16:10
+  // shape the projection is made for, so the picture is the largest centred 16:10 rectangle.
+  int vp[4];
+  fitviewport(width, height, vp);
+  glViewport(vp[0], vp[1], vp[2], vp[3]);
+}
+
+void release() {
+  writetally(stdout, count);
+}
