@@ -14,8 +14,8 @@ struct rgbatex_t {
 
   rgbatex_t();
   ~rgbatex_t();
-  void bind();          // 3-D texturing off, 2-D texturing on, texid bound
-  void release();       // what the destructor does: deletes the texture, frees data
+  void bind();     // 3-D texturing off, 2-D texturing on, texid bound
+  void release();  // what the destructor does: deletes the texture, frees data
 };
 
 // RGB texture record: three bytes a pixel. Kept for completeness; the map uses rgbatex_t.
@@ -35,6 +35,13 @@ void noise(rgbtex_t* tex, int width, int height);
 void gridnoise(rgbatex_t* tex, int width, int height, int nx, int ny);
 void gridnoise(rgbtex_t* tex, int width, int height, int nx, int ny);
 
+// Specifies the record's image, with all its mip levels, into its texture name, making a name
+// only when texid is 0, and leaves it bound with linear mipmap filtering and repeat wrap.
+// Re-specifying the same name each trial keeps the driver's memory flat, where deleting and
+// making a new texture leaks a texture's storage per trial in Mesa's software driver.
+void upload(rgbatex_t* tex);
+void upload(rgbtex_t* tex);
+
 // Window-free pieces of the above.
 // Fills pixels column by column (all y of x = 0 first), three rand() calls a pixel for red,
 // green and blue; with 4 bytes a pixel the alpha byte is 255.
@@ -43,3 +50,8 @@ void noisefill(unsigned char* data, int width, int height, int bytes_per_pixel);
 // (bytes_per_pixel bytes). nx or ny of 0 draws no line of that direction.
 void gridlines(unsigned char* data, int width, int height, int bytes_per_pixel, int nx, int ny,
                const unsigned char* colour);
+// One mip level from the one above: each texel the rounded mean of the 2 x 2 block it covers
+// (of the 2 texels once a side is 1 wide), the box filter GLU's mipmap builder uses for
+// power-of-two images. The result is max(1, width / 2) x max(1, height / 2).
+void halveimage(const unsigned char* src, int width, int height, int bytes_per_pixel,
+                unsigned char* dst);

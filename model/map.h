@@ -81,6 +81,7 @@ class maphdl {
   std::vector<std::pair<float, float>> clicks;  // grid position of every click, repeats included
   char results_name[256];    // full name of results_file, for messages about it
   char coord_name[256];      // full name of coord_file, for messages about it
+  vec shift_step;            // the trial shift as drawn, in cells; instant shift zeroes shift_dir only
 
   maphdl();
   ~maphdl();
@@ -109,4 +110,44 @@ extern maphdl map;
 
 // ---- layout (map_layout.cpp) ----
 
+// Texture size of the three layers, texels a side.
+constexpr int map_tex_size = 512;
+
+// Keeps, of a pool of cell numbers walked from its head in increasing order, the cells whose
+// column and row are both even, so that no two candidate cells touch. cells_per_column is
+// num_y: cells are numbered column * num_y + row.
+void thinpool(generator<int>* pool, int cells_per_column);
+
+// Paints grid cell `cell` as an item into the top layer's RGBA pixels (`top`) and, for a
+// target, the under layer's (`under`; null for a distractor): a hole in the top layer, with a
+// ring of `colour` (an RGB triple) `borderwidth` + 1 texels wide when `borders` is set, and full
+// red in the under layer's disc. Both images are width x height; nothing outside them is touched.
+void paintitem(unsigned char* top, unsigned char* under, int width, int height, int num_x,
+               int num_y, int cell, int borders, int borderwidth, const unsigned char* colour);
+
+// After one item of a kind has been painted: n counts items on colour k; after items / entries
+// of them the next colour of the set is taken, wrapping round.
+void nextcolour(int* k, int* n, int items, int entries);
+
+// The drawn shift (x and y each -1, 0 or 1) turned into one of the four axis steps.
+vec correctshift(vec drawn);
+
+// One cell along `dir` in world units: a column's width in x, a row's height in y.
+vec cellstep(vec dir, float map_width, float map_height, int num_x, int num_y);
+
+// Sets the four clip planes at the top layer's edges in the current model-view frame, the frame
+// the top layer is drawn in. background_list enables them around the under-layer quad only, so a
+// shifted under layer never shows beyond the top layer; the background shows there instead.
+void topclipplanes(float map_width, float map_height);
+
 // ---- hit-testing (map_hittest.cpp) ----
+
+// A point (ox, oy) of the screen's map plane carried back through the map's rotation (degrees)
+// and the under layer's shift, as a grid position in cells (column, row, not rounded).
+std::pair<double, double> gridposition(double ox, double oy, float rotation, vec map_pos,
+                                       float map_width, float map_height, int num_x, int num_y);
+
+// The cell number column * num_y + row of a grid position, each truncated toward zero. Positions
+// far off the grid (a click beside the picture un-projects to the far plane) are first held to
+// a range whose cell numbers fit an int, so they still name no cell of the grid.
+int gridcell(double gx, double gy, int num_y);

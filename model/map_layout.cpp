@@ -1,1 +1,247 @@
-// Not written yet.
+// map_layout: reset_map, which lays out one trial: the target and distractor cells, the noise
+// textures with their holes, rings and red discs, the two display lists, the shift direction
+// and the rotation angle. Drawing the lists each frame is map_render's; judging clicks against
+// the cells is map_hittest's; the settings and the angle pools come from the settings reader.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include "model/map.h"
+
+namespace {
+
+// Layer sizes as multiples of the map: the under layer is 1.1 times the map; the top layer is
+// enlarged by a further 1.085 and its texture coordinates run over by the same proportion, so
+// texture coordinates 0..1 of both layers cover the same world span and holes sit over discs.
+constexpr float under_scale = 1.1f;
+constexpr float top_enlarge = 1.085f;
+
+const unsigned char default_colour[3] = {100, 200, 10};
+
+// A set the settings did not give (or gave empty) becomes the one default colour.
+void defaultcolours(unsigned char** set, int* entries) {
+  if (*set && *entries > 0) return;
+  delete[] * set;
+  *set = new unsigned char[3];
+  std::copy(default_colour, default_colour + 3, *set);
+  *entries = 1;
+}
+
+// Keeps the record's buffer (and its texture name) from trial to trial; only a size change
+// makes a new buffer.
+void fresh(rgbatex_t* tex, int width, int height) {
+  if (!tex->data || tex->width != width || tex->height != height) {
+    delete[] tex->data;
+    tex->data = new unsigned char[static_cast<size_t>(width) * height * 4];
+  }
+  tex->width = width;
+  tex->height = height;
+}
+
+// One textured quad at height z, corners lower left, lower right, upper right, upper left.
+void quad(float s0, float t0, float s1, float t1, float x, float y, float z) {
+  glBegin(GL_QUADS);
+  glTexCoord2f(s0, t0);
+  glVertex3f(-x, -y, z);
+  glTexCoord2f(s1, t0);
+  glVertex3f(x, -y, z);
+  glTexCoord2f(s1, t1);
+  glVertex3f(x, y, z);
+  glTexCoord2f(s0, t1);
+  glVertex3f(-x, y, z);
+  glEnd();
+}
+
+// Records into an existing list name when there is one: a new name each trial would only
+// churn the driver's tables.
+void openlist(GLuint* name) {
+  if (*name == 0) *name = glGenLists(1);
+  glNewList(*name, GL_COMPILE);
+}
+
+}  // namespace
+
+void thinpool(generator<int>* pool, int cells_per_column) {
+  // a alternates along a column, so every second cell goes; f alternates per column, so every
+  // second column goes.
+  int a = 0, p = 0, f = 0;
+  gen_node<int>* n = pool->head;
+  while (n) {
+    gen_node<int>* next = n->next;
+    a = 1 - a;
+    p = p + 1;
+    if (p == cells_per_column + 1) {
+      p = 1;
+      f = 1 - f;
+      a = 1 - a;
+    }
+    if (a == 0 || f == 1) pool->rem(n);
+    n = next;
+  }
+}
+
+void paintitem(unsigned char* top, unsigned char* under, int width, int height, int num_x,
+               int num_y, int cell, int borders, int borderwidth, const unsigned char* colour) {
+  const int c = cell / num_y;
+  const int r = cell % num_y;
+  // The disc box of the cell: the grid covers the middle 1 / 1.1 of the image.
+  const float wspan = static_cast<float>(width / 1.1);
+  const float hspan = static_cast<float>(height / 1.1);
+  const float x0 = static_cast<float>(wspan * c / num_x + 0.05 * width);
+  const float y0 = static_cast<float>(hspan * r / num_y + 0.05 * height);
+  const float rx = static_cast<float>(0.9 * (width / num_x) / 2);
+  const float ry = static_cast<float>(0.9 * (height / num_y) / 2);
+  const float bx = rx - (borderwidth + 1);
+  const float by = ry - (borderwidth + 1);
+  const float r2 = std::min(rx * rx, ry * ry);
+  const float b2 = std::min(bx * bx, by * by);
+  const double xend = static_cast<double>(x0) + 2.0 * rx;
+  const double yend = static_cast<double>(y0) + 2.0 * ry;
+  for (int px = std::max(0, static_cast<int>(x0)); px < xend && px < width; px++) {
+    for (int py = std::max(0, static_cast<int>(y0)); py < yend && py < height; py++) {
+      const float dx = px - x0 - rx;
+      const float dy = py - y0 - ry;
+      const float d2 = dx * dx + dy * dy;
+      if (!(d2 < r2)) continue;
+      const size_t at = (static_cast<size_t>(py) * width + px) * 4;
+      if (under) under[at] = 255;
+      if (borders != 0 && d2 > b2) {
+        top[at] = colour[0];
+        top[at + 1] = colour[1];
+        top[at + 2] = colour[2];
+      } else {
+        top[at + 3] = 0;
+      }
+    }
+  }
+}
+
+void nextcolour(int* k, int* n, int items, int entries) {
+  if (entries <= 0) return;  // no set to walk: stay on colour 0
+  *n = *n + 1;
+  if (*n >= items / entries) {
+    *n = 0;
+    *k = (*k + 1) % entries;
+  }
+}
+
+vec correctshift(vec d) {
+  if (d.x == 0 && d.y == 0) d.x = 1;
+  if (d.x == -1 && d.y != 0) d.y = 0;
+  if (d.x == 1 && d.y != 0) d.x = 0;
+  return d;
+}
+
+vec cellstep(vec dir, float map_width, float map_height, int num_x, int num_y) {
+  return vec(dir.x * map_width / num_x, dir.y * map_height / num_y, 0);
+}
+
+void maphdl::reset_map() {
+  srand(time(nullptr));
+
+  // The texture names and the display-list names stay for the whole run: their images and
+  // contents are specified anew below.
+  clicked_cells.clear();
+  target_cells.clear();
+  distract_cells.clear();
+  clicks.clear();
+
+  defaultcolours(&discol, &num_discol);
+  defaultcolours(&tarcol, &num_tarcol);
+
+  // The three images take their random numbers in this order, before the cells are drawn.
+  rgbatex_t* layers[3] = {&map_tex, &under_tex, &background_tex};
+  for (rgbatex_t* t : layers) {
+    fresh(t, map_tex_size, map_tex_size);
+    noisefill(t->data, t->width, t->height, 4);
+  }
+
+  generator<int> candidates;
+  candidates.fill(0, num_x * num_y);
+  thinpool(&candidates, num_y);
+
+  int unplaced = 0;
+  int k = 0, n = 0;
+  for (int i = 0; i < num_targets; i++) {
+    if (candidates.size == 0) {
+      unplaced++;
+      continue;
+    }
+    int m = candidates.randnum();
+    target_cells.sadd(m);
+    paintitem(map_tex.data, under_tex.data, map_tex.width, map_tex.height, num_x, num_y, m, borders,
+              borderwidth, tarcol + 3 * k);
+    nextcolour(&k, &n, num_targets, num_tarcol);
+  }
+  k = n = 0;
+  for (int i = 0; i < num_distracts; i++) {
+    if (candidates.size == 0) {
+      unplaced++;
+      continue;
+    }
+    int m = candidates.randnum();
+    distract_cells.sadd(m);
+    paintitem(map_tex.data, nullptr, map_tex.width, map_tex.height, num_x, num_y, m, borders,
+              borderwidth, discol + 3 * k);
+    nextcolour(&k, &n, num_distracts, num_discol);
+  }
+  if (unplaced > 0)
+    printf(
+        "%d of %d targets and distractors could not be placed: the %d x %d grid has room for %d\n",
+        unplaced, num_targets + num_distracts, num_x, num_y,
+        num_targets + num_distracts - unplaced);
+
+  for (rgbatex_t* t : layers) upload(t);
+
+  const float l = map_width, d = map_height, s = surround_scale;
+  openlist(&background_list);
+  {
+    background_tex.bind();
+    quad(0, 0, static_cast<float>(s / 1.1), static_cast<float>(s / 1.1), s * l / 2, s * d / 2,
+         -0.001f);
+    // The under layer can reach beyond the top layer once shifted; render sets clip planes at
+    // the top layer's edges, so only the background shows there.
+    for (int i = 0; i < 4; i++) glEnable(GL_CLIP_PLANE0 + i);
+    under_tex.bind();
+    quad(0, 0, 1, 1, under_scale * l / 2, under_scale * d / 2, 0);
+    for (int i = 0; i < 4; i++) glDisable(GL_CLIP_PLANE0 + i);
+  }
+  glEndList();
+
+  const float margin = (top_enlarge - 1) / 2;
+  openlist(&map_list);
+  {
+    map_tex.bind();
+    quad(-margin, -margin, 1 + margin, 1 + margin, under_scale * top_enlarge * l / 2,
+         under_scale * top_enlarge * d / 2, depth_sep);
+  }
+  glEndList();
+
+  shift_dir.x = rand() % 3 - 1;
+  shift_dir.y = rand() % 3 - 1;
+  shift_dir.z = 0;
+
+  const std::string key =
+      conditionkey(num_targets, blank_wait, wait_length, instant_shift, borders);
+  std::vector<float>& pool = angle_pools[key];
+  if (pool.empty()) {
+    if (results_file)
+      fprintf(results_file, "Trying to POP from an empty vector : %s\n", key.c_str());
+    rotate_angle = 0;
+  } else {
+    rotate_angle = pool.back();
+    pool.pop_back();
+  }
+
+  shift_dir = correctshift(shift_dir);
+  shift_step = shift_dir;
+  map_pos = vec();
+  rotation = 0;
+}
+
+void topclipplanes(float map_width, float map_height) {
+  const double hx = under_scale * top_enlarge * map_width / 2;
+  const double hy = under_scale * top_enlarge * map_height / 2;
+  const double planes[4][4] = {{1, 0, 0, hx}, {-1, 0, 0, hx}, {0, 1, 0, hy}, {0, -1, 0, hy}};
+  for (int i = 0; i < 4; i++) glClipPlane(GL_CLIP_PLANE0 + i, planes[i]);
+}
