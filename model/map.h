@@ -106,7 +106,75 @@ extern maphdl map;
 
 // ---- results files (map_results.cpp) ----
 
+// Creates results<N>.txt and results_coord<N>.txt in `folder` under the smallest N for which
+// neither name exists. Each file is created exclusively, so an existing results file is never
+// emptied, even by a second run starting in the same second. The full names go to tab_name and
+// coord_name (256 bytes each). On failure: one line on standard error naming the file and the
+// reason, both handles null, nothing left behind, false.
+bool openresults(const char* folder, FILE** tab, char* tab_name, FILE** coord, char* coord_name);
+
+// Pushes what the stream holds to its file. False, after one line on standard error naming the
+// file and the reason, when it did not get there (full disk, lost mount) or there is no stream.
+bool flushresults(FILE* f, const char* name);
+
 // ---- settings reader (map_settings.cpp) ----
+
+// Every default that init sets, without opening results files: for tools that read a design
+// without running it.
+void mapdefaults(maphdl& m);
+
+// What the settings reader made of one line. Lines are counted from 1 as an editor counts them:
+// CR, LF and the pair CR LF each end one line.
+enum class settingsnote {
+  setting,     // a single setting stored and echoed
+  partial,     // the line begins with `key` but matches its format only in part: the values read
+               // before the mismatch are stored, nothing is echoed
+  nomatch,     // the line matches no key (blank lines too; `text` shows the line)
+  blockopen,   // the line opens block `key`
+  blockclose,  // the closing line of block `key`
+  unclosed,    // block `key` ran to the end of the file; `line` is the file's last line
+  value,       // a value line of block `key` stored (set lines report `setline` instead)
+  badvalue,    // a value line of block `key` that does not parse, skipped
+  setline,     // a set line: `values` targets and distractors, `num_trials` trials built
+  refused,     // a value the model cannot hold; `message` says what happens instead
+  clipped,     // a colour line with a component outside 0..255, stored as its low 8 bits
+  longline,    // the line is longer than the reader's 254 characters; the rest reads as lines
+};
+
+struct settingsevent {
+  settingsnote what;    // what happened
+  int line;             // line number in the file, from 1
+  const char* key;      // the setting or block the line belongs to; "" when none
+  const char* text;     // the line (or its first 254 characters) as read, line end included
+  const char* message;  // refused: the refusal in plain words; otherwise ""
+  int values[3];        // setline: targets, distractors; clipped/value of a colour: r, g, b read
+  int first_trial;      // setline: position in the trial pool (creation order) of its first trial
+  int num_trials;       // setline: trials built from it
+};
+
+// Receives the reader's notes, one call per event, in file order.
+class settingsobserver {
+ public:
+  virtual ~settingsobserver() = default;
+  virtual void note(const settingsevent& e) = 0;
+};
+
+// Reads a settings file from an open stream into m, as loadsettings does: fields, lists, colour
+// sets, the trial set and its angle pools; echoes into m.results_file when that is open. The
+// watcher (may be null) hears about every line. loadsettings uses a watcher that only prints the
+// refusals; spatialmemory-check uses one that reports everything.
+void readsettings(maphdl& m, FILE* in, settingsobserver* watcher);
+
+// The matcher behind every settings line: text against a format of literal characters, blanks
+// (any run of white space, none included), %d (an int) and %f (a float), with scanf's rules
+// for where each stops. Unlike sscanf it has no undefined behaviour: a number out of its
+// field's range, or a float that is not finite, does not match. Stores through out[i] in order
+// (int* for %d, float* for %f); returns how many were stored before the first mismatch.
+int scanvalues(const char* text, const char* format, void* const* out);
+
+// The most trials the trial pool takes; set lines beyond it are refused, since a pool in the
+// millions would only exhaust memory at start-up.
+const int max_trials = 100000;
 
 // ---- layout (map_layout.cpp) ----
 
