@@ -4,7 +4,6 @@
 #include <GL/glut.h>
 
 #include <cassert>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -54,10 +53,9 @@ void derivepath(const char* argv0, char* out, int size) {
 }
 
 void flushrecords() {
-  if (map.results_file && fflush(map.results_file) != 0)
-    fprintf(stderr, "could not write the results file %s: %s\n", map.results_name, strerror(errno));
-  if (map.coord_file && fflush(map.coord_file) != 0)
-    fprintf(stderr, "could not write the results file %s: %s\n", map.coord_name, strerror(errno));
+  // Both are tried even when the first fails: the other file may still be saved.
+  flushresults(map.results_file, map.results_name);
+  flushresults(map.coord_file, map.coord_name);
 }
 
 void init() {

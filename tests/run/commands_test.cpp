@@ -181,3 +181,19 @@ TEST_F(Commands, GWithNoTrialAtAllSaysSoAndFails) {
       },
       ::testing::ExitedWithCode(EXIT_FAILURE), "no trials to run");
 }
+
+TEST_F(Commands, AFileThatCannotBeWrittenIsNamedAndTheOtherStillSaved) {
+  FILE* full = fopen("/dev/full", "w");
+  ASSERT_NE(full, nullptr);
+  std::swap(full, map.results_file);
+  snprintf(map.results_name, sizeof map.results_name, "%s", "/data/results4.txt");
+  addtrial(9, 9, 0, false, false, false);
+  ::testing::internal::CaptureStderr();
+  press('g');
+  std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("/data/results4.txt"), std::string::npos) << err;
+  EXPECT_EQ(prgm_stat, 1);  // the trial runs on; the coordinate file still takes its record
+  EXPECT_EQ(contents(coordname).substr(0, 14), col("1") + " ");
+  std::swap(full, map.results_file);
+  fclose(full);
+}
