@@ -1,1 +1,518 @@
-// Not written yet.
+// designcheck: reads a settings file as the experiment does and reports on it.
+// Owns the judgement of a design: which lines are lost, which settings come too late, which
+// conditions run out of rotation angles, share a key, crowd the grid or miss the exit tally.
+// The reading itself is the model's (readsettings, addtrialset, thinpool); nothing here reads
+// the file a second way.
+#include "check/designcheck.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "model/map.h"
+
+namespace {
+
+struct keyform {
+  const char* key;   // the setting's key
+  const char* form;  // how its line is written
+};
+
+const keyform single_settings[] = {
+    {"num_targets", "num_targets: N to M"},
+    {"num_distracts", "num_distracts: N to M"},
+    {"num_instant_shifts", "num_instant_shifts: N"},
+    {"num_with_borders", "num_with_borders: N"},
+    {"num_blank_wait", "num_blank_wait: N"},
+    {"num_trials_per_set", "num_trials_per_set: N"},
+    {"depth_sep", "depth_sep: X"},
+    {"num_x", "num_x: N"},
+    {"num_y", "num_y: N"},
+    {"borderwidth", "borderwidth: N"},
+    {"watch_length", "watch_length: X"},
+    {"shift_length", "shift_length: X"},
+    {"rotate_length", "rotate_length: X"},
+};
+
+// Every word a line may begin with, for telling a misspelt key from a stray line.
+const char* const all_keys[] = {"num_targets",
+                                "num_distracts",
+                                "num_instant_shifts",
+                                "num_with_borders",
+                                "num_blank_wait",
+                                "rotation_angles",
+                                "wait_lengths",
+                                "target_distract_sets",
+                                "num_trials_per_set",
+                                "depth_sep",
+                                "num_x",
+                                "num_y",
+                                "borderwidth",
+                                "discolsetstart",
+                                "watch_length",
+                                "shift_length",
+                                "rotate_length",
+                                "tarcolsetstart",
+                                "angle_end",
+                                "length_end",
+                                "set_end",
+                                "end"};
+
+// The closing line each block waits for, and what one of its value lines holds.
+struct blockform {
+  const char* key;    // block name as the reader reports it
+  const char* close;  // its closing line
+  const char* value;  // what a value line holds
+};
+const blockform blocks[] = {
+    {"rotation_angles", "angle_end:", "one number (degrees)"},
+    {"wait_lengths", "length_end:", "one number (seconds)"},
+    {"target_distract_sets", "set_end:", "two whole numbers: targets and distractors"},
+    {"discolsetstart", "end:", "three whole numbers: red, green and blue"},
+    {"tarcolsetstart", "end:", "three whole numbers: red, green and blue"},
+};
+
+const blockform& block(const std::string& key) {
+  for (const blockform& b : blocks)
+    if (key == b.key) return b;
+  return blocks[0];
+}
+
+// The line as the experimenter wrote it: no line end, at most 60 characters.
+std::string shown(const char* text) {
+  std::string s(text);
+  while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
+  if (s.size() > 60) s = s.substr(0, 57) + "...";
+  return "\"" + s + "\"";
+}
+
+bool blank(const char* text) {
+  for (const char* p = text; *p; p++)
+    if (!isspace(static_cast<unsigned char>(*p))) return false;
+  return true;
+}
+
+int distance(const std::string& a, const std::string& b) {
+  std::vector<int> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); j++) row[j] = static_cast<int>(j);
+  for (size_t i = 1; i <= a.size(); i++) {
+    int diagonal = row[0];
+    row[0] = static_cast<int>(i);
+    for (size_t j = 1; j <= b.size(); j++) {
+      int here = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+      diagonal = here;
+    }
+  }
+  return row[b.size()];
+}
+
+// Why a line that matches nothing might have been meant as a key.
+std::string nomatchreason(const char* text) {
+  std::string s(text);
+  size_t start = s.find_first_not_of(" \t");
+  std::string word = s.substr(start, s.find_first_of(" \t:\r\n", start) - start);
+  std::string lower = word;
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return static_cast<char>(tolower(c)); });
+  if (start > 0)
+    for (const char* key : all_keys)
+      if (word == key) return "a key must begin the line; the blanks before " + word + " hide it";
+  for (const char* key : all_keys)
+    if (lower == key && word != key) return "keys are lower case: " + std::string(key);
+  if (word == "wait_lengths") return "wait_lengths opens its block only with its colon";
+  if (word == "angle_end" || word == "length_end" || word == "set_end" || word == "end")
+    return "a closing line outside its block";
+  std::string best;
+  int best_distance = 3;
+  for (const char* key : all_keys) {
+    int d = distance(lower, key);
+    if (d < best_distance && word.size() > 2) best = key, best_distance = d;
+  }
+  if (!best.empty()) return "did you mean " + best + "?";
+  return "no setting begins so";
+}
+
+// One set line as the reader built it, and what was in force there.
+struct setline {
+  int line;                  // line number
+  int targets;               // targets of its trials
+  int distracts;             // distractors of its trials
+  int first;                 // position in the trial pool of its first trial
+  int count;                 // trials built (num_trials_per_set then)
+  int with_borders;          // num_with_borders then
+  int instants;              // num_instant_shifts then
+  int angles;                // num_rotation_angles then: what a pool made here starts with
+  std::vector<float> waits;  // wait_lengths then: the keys its pools were made under
+};
+
+// What the coin tosses may make of a group of trials: at least `least`, at most `most`.
+struct span {
+  long long least = 0;  // fewest trials
+  long long most = 0;   // most trials
+};
+
+// A condition as it decides the angle pool: the distractors play no part.
+struct condition {
+  int targets;  // targets
+  int blank;    // 1 with a blank WAIT
+  float wait;   // wait length, seconds
+  int instant;  // 1 with an instant shift
+  int borders;  // 1 with borders
+  bool operator<(const condition& o) const {
+    return std::tie(targets, blank, wait, instant, borders) <
+           std::tie(o.targets, o.blank, o.wait, o.instant, o.borders);
+  }
+  bool operator==(const condition& o) const { return !(*this < o) && !(o < *this); }
+};
+
+std::string describe(const condition& c) {
+  std::ostringstream s;
+  s << c.targets << (c.targets == 1 ? " target, " : " targets, ")
+    << (c.blank ? "blank wait, " : "wait shown, ") << c.wait << " s, "
+    << (c.instant ? "instant shift, " : "animated shift, ")
+    << (c.borders ? "borders" : "no borders");
+  return s.str();
+}
+
+class designwatcher : public settingsobserver {
+ public:
+  designwatcher(const std::string& file, maphdl& m) : file_(file), m_(m) {}
+
+  std::vector<std::pair<int, std::string>> problems;  // line, message
+  std::vector<setline> sets;                          // every set line built, in file order
+  std::map<std::string, int> setat;                   // single setting -> last line that set it
+
+  void problem(int line, const std::string& message) { problems.emplace_back(line, message); }
+
+  void note(const settingsevent& e) override {
+    const std::string key = e.key;
+    switch (e.what) {
+      case settingsnote::setting:
+        setat[key] = e.line;
+        late(e.line, key);
+        break;
+      case settingsnote::partial:
+        setat[key] = e.line;
+        problem(e.line, shown(e.text) + " matches " + key + " only in part (its form is \"" +
+                            form(key) + "\"); numbers read before the mismatch are kept");
+        break;
+      case settingsnote::nomatch:
+        if (!blank(e.text))
+          problem(e.line, shown(e.text) + " matches no setting (" + nomatchreason(e.text) +
+                              "); the line is ignored");
+        break;
+      case settingsnote::blockopen:
+        opened_[key] = e.line;
+        if (key == "rotation_angles" || key == "wait_lengths") late(e.line, key);
+        if (key == "target_distract_sets" && !sets_line_) sets_line_ = e.line;
+        if (key == "discolsetstart" || key == "tarcolsetstart") {
+          if (!colour_line_) colour_line_ = e.line, colour_key_ = key;
+          setat[key] = e.line;
+        }
+        break;
+      case settingsnote::unclosed:
+        problem(opened_[key], "the " + key + " block has no closing line \"" + block(key).close +
+                                  "\"; it runs to the end of the file");
+        break;
+      case settingsnote::badvalue:
+        if (!blank(e.text))
+          problem(e.line, shown(e.text) + " in the " + key + " block does not read as " +
+                              block(key).value + "; the line is skipped");
+        break;
+      case settingsnote::setline:
+        sets.push_back({e.line, e.values[0], e.values[1], e.first_trial, e.num_trials,
+                        m_.num_with_borders, m_.num_instant_shifts, m_.num_rotation_angles,
+                        std::vector<float>(m_.wait_lengths, m_.wait_lengths + 100)});
+        break;
+      case settingsnote::refused:
+        problem(e.line, e.message);
+        break;
+      case settingsnote::clipped: {
+        std::ostringstream s;
+        s << "colour " << e.values[0] << " " << e.values[1] << " " << e.values[2]
+          << " has a component outside 0 to 255; it is stored as " << (e.values[0] & 0xff) << " "
+          << (e.values[1] & 0xff) << " " << (e.values[2] & 0xff);
+        problem(e.line, s.str());
+        break;
+      }
+      case settingsnote::longline:
+        problem(e.line,
+                "the line is longer than 254 characters; the rest is read as a line of its own");
+        break;
+      case settingsnote::value:
+      case settingsnote::blockclose:
+        break;
+    }
+  }
+
+ private:
+  static std::string form(const std::string& key) {
+    for (const keyform& k : single_settings)
+      if (key == k.key) return k.form;
+    return key;
+  }
+
+  // Settings the trial building reads, and grid sizes a colour block was sized by, only act on
+  // what comes after them.
+  void late(int line, const std::string& key) {
+    static const char* const trial_settings[] = {"num_trials_per_set", "num_with_borders",
+                                                 "num_instant_shifts", "num_blank_wait",
+                                                 "wait_lengths",       "rotation_angles"};
+    if (sets_line_)
+      for (const char* k : trial_settings)
+        if (key == k)
+          problem(line, key + " comes after the target_distract_sets block of line " +
+                            std::to_string(sets_line_) + ", whose trials were built without it");
+    if (colour_line_ && (key == "num_x" || key == "num_y"))
+      problem(line, key + " comes after the " + colour_key_ + " block of line " +
+                        std::to_string(colour_line_) +
+                        ", which was sized by the grid in force there");
+  }
+
+  const std::string& file_;
+  maphdl& m_;
+  std::map<std::string, int> opened_;  // block -> line of its latest opening
+  int sets_line_ = 0;                  // line of the first target_distract_sets block
+  int colour_line_ = 0;                // line of the first colour block
+  std::string colour_key_;             // which colour block that was
+};
+
+// Trials of one set of counts, blank flag and wait length, as the coins may deal them.
+struct row {
+  long long trials = 0;    // trials, fixed by position
+  span borders;            // of them with borders
+  span instants;           // of them with an instant shift
+  long long angles = 100;  // rotation angles each of their pools starts with (the fewest)
+};
+
+std::string plural(long long n, const std::string& word) {
+  return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
+}
+
+std::string spantext(span s) {
+  return s.least == s.most ? std::to_string(s.most)
+                           : std::to_string(s.least) + "-" + std::to_string(s.most);
+}
+
+std::string number(float v) {
+  std::ostringstream s;
+  s << v;
+  return s.str();
+}
+
+}  // namespace
+
+designreport checkdesign(const char* name) {
+  designreport report;
+  FILE* in = fopen(name, "r");
+  report.readable = in != nullptr;
+  if (!in) {
+    report.reason = strerror(errno);
+    return report;
+  }
+  std::unique_ptr<maphdl> owned(new maphdl);
+  maphdl& m = *owned;
+  mapdefaults(m);
+  const std::string file = name;
+  designwatcher watcher(file, m);
+  readsettings(m, in, &watcher);
+  fclose(in);
+
+  // Trials in pool order: the order the set lines built them.
+  std::vector<const trial*> made;
+  for (gen_node<trial*>* n = m.trials.head; n; n = n->next) made.push_back(n->value);
+
+  generator<int> candidates;
+  candidates.fill(0, m.num_x * m.num_y);
+  thinpool(&candidates, m.num_y);
+  const int cells = candidates.size;
+
+  // For each set line, the trials of each condition the coins may give. Blank waits and wait
+  // lengths are fixed by position; borders and instant shifts only in number, so a condition
+  // gets anything from the overlap the counts force to the most they allow.
+  std::map<std::string, span> per_key;
+  std::map<std::string, std::vector<std::pair<condition, int>>>
+      key_conditions;                                    // key -> first line
+  std::map<std::tuple<int, int, int, float>, row> rows;  // (targets, distractors, blank, wait)
+  std::map<std::string, long long> key_angles;           // key -> angles its pool starts with
+  std::map<std::string, bool> reported;
+  for (const setline& s : watcher.sets) {
+    const int n = s.count;
+    if (s.targets < 0 || s.distracts < 0)
+      watcher.problem(s.line, "a negative count of targets or distractors");
+    else if (s.targets + s.distracts > cells)
+      watcher.problem(s.line, plural(s.targets, "target") + " and " +
+                                  plural(s.distracts, "distractor") + " need " +
+                                  std::to_string(s.targets + s.distracts) +
+                                  " candidate cells; the " + std::to_string(m.num_x) + " x " +
+                                  std::to_string(m.num_y) + " grid has " + std::to_string(cells));
+    if (s.targets < 9 || s.targets > 20 || s.distracts < 9 || s.distracts > 20)
+      watcher.problem(s.line, plural(s.targets, "target") + " and " +
+                                  plural(s.distracts, "distractor") +
+                                  ": the exit tally counts only 9 to 20 of each, so "
+                                  "these trials are not tallied");
+    if (n <= 0) continue;
+    const long long borders = std::clamp(s.with_borders, 0, n);
+    const long long instants = std::clamp(s.instants, 0, n);
+    // (blank, wait length) -> trials of the set, and whether the wait length changed after the
+    // line: then its pools were made under another key than the trials will look for.
+    std::map<std::pair<int, float>, int> positions;
+    std::map<std::pair<int, float>, bool> stale;
+    for (int k = 0; k < n; k++) {
+      const trial* t = made[s.first + k];
+      const std::pair<int, float> at = {t->blank_wait ? 1 : 0, m.wait_lengths[t->wait_index]};
+      positions[at]++;
+      if (s.waits[t->wait_index] != at.second) stale[at] = true;
+    }
+    for (const auto& p : positions) {
+      const long long size = p.second;
+      row& r = rows[{s.targets, s.distracts, p.first.first, p.first.second}];
+      r.trials += size;
+      r.borders.least += std::max(0LL, size - (n - borders));
+      r.borders.most += std::min(size, borders);
+      r.instants.least += std::max(0LL, size - (n - instants));
+      r.instants.most += std::min(size, instants);
+      for (int b = 0; b < 2; b++)
+        for (int i = 0; i < 2; i++) {
+          const long long room_b = b ? borders : n - borders;
+          const long long room_i = i ? instants : n - instants;
+          span dealt;
+          dealt.most = std::min({size, room_b, room_i});
+          dealt.least = std::max(0LL, size - (n - room_b) - (n - room_i));
+          if (dealt.most == 0) continue;
+          const condition c = {s.targets, p.first.first, p.first.second, i, b};
+          const std::string key = conditionkey(c.targets, c.blank, c.wait, c.instant, c.borders);
+          span& total = per_key[key];
+          total.least += dealt.least;
+          total.most += dealt.most;
+
+          auto& known = key_conditions[key];
+          bool seen = false;
+          for (const auto& kc : known) seen = seen || kc.first == c;
+          if (!seen) {
+            if (!known.empty())
+              watcher.problem(s.line, "condition (" + describe(c) + ") has the key " + key +
+                                          " of condition (" + describe(known[0].first) +
+                                          ") from line " + std::to_string(known[0].second) +
+                                          "; the two share one angle pool");
+            known.emplace_back(c, s.line);
+          }
+
+          // A pool starts with the angles in force where its first trial is built, under the
+          // key of that moment; a trial that looks under another key finds no pool at all.
+          auto pool = m.angle_pools.find(key);
+          const long long fresh = stale[p.first] ? 0 : s.angles;
+          long long& known_angles = key_angles.emplace(key, fresh).first->second;
+          if (pool != m.angle_pools.end())
+            known_angles = static_cast<long long>(pool->second.size());
+          const long long angles = known_angles;
+          r.angles = std::min(r.angles, angles);
+          if (total.most > angles && !reported[key]) {
+            reported[key] = true;
+            std::string count = total.least == total.most ? plural(total.most, "trial")
+                                                          : "up to " + std::to_string(total.most) +
+                                                                " trials (the coin tosses decide)";
+            long long short_by = total.most - angles;
+            watcher.problem(s.line,
+                            "condition " + key + " has " + count + " but " +
+                                plural(angles, "rotation angle") + ": the last " +
+                                std::to_string(short_by) +
+                                " of its trials to be run get no angle (\"Trying to POP from an "
+                                "empty vector : " +
+                                key + "\" in the results)");
+          }
+        }
+    }
+  }
+
+  std::stable_sort(watcher.problems.begin(), watcher.problems.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (const auto& p : watcher.problems)
+    report.problems.push_back(file + ":" + std::to_string(p.first) + ": " + p.second);
+
+  // The summary: what the run will be.
+  std::ostringstream out;
+  auto origin = [&](const char* key) {
+    auto it = watcher.setat.find(key);
+    return it == watcher.setat.end() ? std::string("default")
+                                     : "line " + std::to_string(it->second);
+  };
+  char buf[256];
+  auto setting = [&](const char* key, const std::string& value) {
+    snprintf(buf, sizeof buf, "  %-20s %-12s ", key, value.c_str());
+    out << buf << origin(key) << "\n";
+  };
+  out << "Settings in force:\n";
+  setting("num_x", std::to_string(m.num_x));
+  setting("num_y", std::to_string(m.num_y));
+  setting("borderwidth", std::to_string(m.borderwidth));
+  setting("depth_sep", number(m.depth_sep));
+  setting("watch_length", number(m.watch_length) + " s");
+  setting("shift_length", number(m.shift_length) + " s");
+  setting("rotate_length", number(m.rotate_length) + " s");
+  setting("num_trials_per_set", std::to_string(m.num_trials_per_set));
+  setting("num_with_borders", std::to_string(m.num_with_borders));
+  setting("num_instant_shifts", std::to_string(m.num_instant_shifts));
+  setting("num_blank_wait", std::to_string(m.num_blank_wait));
+  setting("num_targets",
+          std::to_string(m.num_targets_min) + " to " + std::to_string(m.num_targets_max));
+  setting("num_distracts",
+          std::to_string(m.num_distracts_min) + " to " + std::to_string(m.num_distracts_max));
+  std::string waits, angles;
+  for (int i = 0; i < m.num_wait_lengths; i++) waits += (i ? " " : "") + number(m.wait_lengths[i]);
+  for (int i = 0; i < m.num_rotation_angles; i++)
+    angles += (i ? " " : "") + number(m.rotation_angles[i]);
+  out << "  wait_lengths         " << (waits.empty() ? "none (every WAIT lasts 0 s)" : waits)
+      << "\n";
+  out << "  rotation_angles      " << (angles.empty() ? "none" : angles) << "\n";
+
+  out << "Trials: " << made.size() << " from " << watcher.sets.size() << " set line"
+      << (watcher.sets.size() == 1 ? "" : "s") << "\n";
+  if (!rows.empty()) {
+    out << "Conditions (a range where the coin tosses decide):\n";
+    out << "  targets distractors blank   wait  trials borders instant angles\n";
+    for (const auto& r : rows) {
+      snprintf(buf, sizeof buf, "  %7d %11d %-5s %6s %7lld %7s %7s %6lld\n", std::get<0>(r.first),
+               std::get<1>(r.first), std::get<2>(r.first) ? "yes" : "no",
+               (number(std::get<3>(r.first)) + " s").c_str(), r.second.trials,
+               spantext(r.second.borders).c_str(), spantext(r.second.instants).c_str(),
+               r.second.angles);
+      out << buf;
+    }
+  }
+  auto colours = [&](const char* what, const unsigned char* set, int count) {
+    out << "  " << what;
+    if (!set) {
+      out << "default, 100 200 10\n";
+      return;
+    }
+    for (int i = 0; i < count; i++)
+      out << (i ? ", " : "") << int(set[3 * i]) << " " << int(set[3 * i + 1]) << " "
+          << int(set[3 * i + 2]);
+    out << "\n";
+  };
+  out << "Colour sets:\n";
+  colours("targets:     ", m.tarcol, m.num_tarcol);
+  colours("distractors: ", m.discol, m.num_discol);
+  double seconds = 0;
+  for (const trial* t : made)
+    seconds +=
+        double(m.watch_length) + m.shift_length + m.rotate_length + m.wait_lengths[t->wait_index];
+  const long long whole = static_cast<long long>(seconds + 0.5);
+  out << "Session without the PICK phases: " << whole / 60 << " min " << whole % 60 << " s\n";
+  report.summary = out.str();
+  return report;
+}
+
+int exitstatus(const designreport& report) {
+  if (!report.readable) return 2;
+  return report.problems.empty() ? 0 : 1;
+}
