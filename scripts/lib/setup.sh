@@ -1,0 +1,46 @@
+# setup.sh: what the README commands share before they run anything: the Debian packages the
+# project needs, installed when missing, and a build into a given folder. Sourced, not run.
+# It leaves running the program and the tests to the commands themselves.
+
+# Everything the build, the tests, the virtual display and the scripted subject use.
+SM_PACKAGES=(
+  cmake make g++ pkg-config
+  freeglut3-dev libglu1-mesa-dev libgl-dev libegl-dev libgl1-mesa-dri libegl-mesa0
+  libgtest-dev libbenchmark-dev
+  xvfb xdotool imagemagick x11-utils python3
+)
+
+sm_say() { printf '%s\n' "$*" >&2; }
+
+# Installs the packages of SM_PACKAGES that dpkg does not report as installed. One dpkg query
+# for all of them keeps the common case (nothing missing) quick.
+sm_install_missing() {
+  local missing=() p status
+  for p in "${SM_PACKAGES[@]}"; do
+    status=$(dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null || true)
+    [ "$status" = installed ] || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  sm_say "Installing missing packages: ${missing[*]}"
+  local sudo=()
+  if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || { sm_say "error: need root (or sudo) to install ${missing[*]}"; return 1; }
+    sudo=(sudo)
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo[@]}" apt-get update -q </dev/null
+  "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null
+}
+
+# sm_build DIR [cmake options...]: configures DIR once (again when the options change) and
+# builds it with two jobs, the machine's cores.
+sm_build() {
+  local dir=$1
+  shift
+  local stamp="$dir/.sm-configure-options" options="$*"
+  if [ ! -f "$dir/CMakeCache.txt" ] || [ "$(cat "$stamp" 2>/dev/null)" != "$options" ]; then
+    cmake -S . -B "$dir" "$@" || return 1
+    printf '%s' "$options" >"$stamp"
+  fi
+  cmake --build "$dir" -j2
+}

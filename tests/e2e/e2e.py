@@ -1,0 +1,267 @@
+#!/usr/bin/env python3
+"""e2e: end-to-end cases. Each starts the real program in a fresh data folder on a virtual
+display that a CTest fixture started, plays it with real key presses and clicks, and checks the
+screen, the results files, standard output and the exit status.
+
+  e2e.py CASE --program PATH --display-file STATEFILE --work FOLDER
+
+Exit status 0 passed, 1 failed. The data folder of a failed case is kept for inspection; its
+path is printed.
+"""
+
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "scripts", "lib"))
+import xsubject  # noqa: E402
+from xsubject import Failure  # noqa: E402
+from records import (Bad, Design, TAB_HEADER, COORD_HEADER, readtab, readcoord,  # noqa: E402
+                     checktrial, checkdesign, checktally, expect)
+
+# A design small enough to play in seconds: three sets, one of them outside the exit tally.
+SHORT_DESIGN = """num_x: 10
+num_y: 10
+watch_length: 1.0
+shift_length: 0.5
+rotate_length: 0.6
+num_trials_per_set: 2
+num_with_borders: 1
+num_instant_shifts: 1
+num_blank_wait: 1
+wait_lengths:
+0.3
+0.5
+length_end:
+rotation_angles
+-90
+180
+20
+angle_end:
+tarcolsetstart:
+40 200 230
+300 20 10
+end:
+target_distract_sets:
+9 12
+12 9
+4 5
+set_end
+"""
+
+
+def play(run, design, clicks, watch_click=False):
+    """One trial: 'g', the timed phases, the given clicks in PICK, 's'. `clicks` maps the
+    trial's rotation angle to the screen points to click. With `watch_click`, one click lands
+    before PICK, where it must be ignored."""
+    run.starttrial()
+    if watch_click:
+        run.clickat([(run.geometry.width // 2, run.geometry.height // 2)])
+        expect(not run.picking(), "PICK came before the early click was sent; lengthen WATCH")
+    run.waitpick(timeout=60)
+    points = clicks(run.lastangle())
+    run.clickat(points)
+    run.finishtrial()
+    return points
+
+
+def onscreen(run, cells, design, angle):
+    g = run.geometry
+    points = [g.cellcentre(c, r, design.num_x, design.num_y, angle) for c, r in cells]
+    return [(x, y) for x, y in points if 0 <= x < g.width and 0 <= y < g.height]
+
+
+# ---- the cases ----
+
+
+def case_idle_screen(run, folder):
+    """The idle screen: both lines in white where they belong in the 16:10 picture, and
+    nothing else lit, so the black bands of a screen of another shape stay black."""
+    run.waitready()
+    shot = run.shot(os.path.join(folder, "idle.png"))
+    g = run.geometry
+    lines = [("Press 'g' to start.", 0.5, 0.5, 0), ("points: 200.000000", 0.5, 0.48, 1)]
+    boxes = []
+    for text, fx, fy, plain in lines:
+        col, baseline = g.textorigin(fx, fy)
+        box = g.textbox(fx, fy, len(text))
+        boxes.append(box)
+        white = shot.whitepixels(box)
+        expect(len(white) > 40 * len(text) // 10,
+               f"{text!r}: only {len(white)} white pixels in {box}")
+        left = min(x for x, _ in white)
+        expect(col <= left <= col + 3, f"{text!r} starts at column {left}, expected {col}")
+        right = max(x for x, _ in white)
+        expect(right < col + len(text) * xsubject.GLYPH_WIDTH,
+               f"{text!r} reaches column {right}, beyond its {len(text)} glyphs from {col}")
+        # A glyph without descender rests on the baseline row.
+        glyph = [y for x, y in white if col + plain * 9 <= x < col + (plain + 1) * 9]
+        expect(glyph and abs(max(glyph) - baseline) <= 1,
+               f"{text!r}: baseline at row {max(glyph) if glyph else None}, expected {baseline}")
+    lit = shot.lit((0, 0, g.width, g.height))
+    inside = sum(shot.lit(b) for b in boxes)
+    expect(lit == inside, f"{lit - inside} lit pixels outside the two lines of text")
+    if g.vy:
+        top_band = (0, 0, g.width, g.height - g.vy - g.vh)
+        bottom_band = (0, g.height - g.vy, g.width, g.height)
+        expect(shot.lit(top_band) == 0 and shot.lit(bottom_band) == 0, "a band is not black")
+    run.stop()
+
+
+def case_whole_run(run, folder):
+    """A whole run: six trials with sweeps over every cell, a few clicks (one cell twice, one
+    click before PICK) or none, then the last 'g'. Checks every record, the scores against the
+    clicks and cells, the trials against the design, the tally and the exit status."""
+    design = Design(SHORT_DESIGN)
+    run.waitready()
+    planned = []
+    total = len(design.sets) * design.per_set
+    for i in range(total):
+        kind = ("sweep", "few", "none")[i % 3]
+        if kind == "sweep":
+            cells = xsubject.lattice(design.num_x, design.num_y)
+        elif kind == "few":
+            cells = xsubject.somecells(design.num_x, design.num_y, 4)
+            cells.append(cells[0])
+        else:
+            cells = []
+        points = play(run, design, lambda a: onscreen(run, cells, design, a),
+                      watch_click=kind == "few")
+        planned.append((kind, len(set(points))))
+        # Both files hold the finished trial at once: a later crash cannot take it.
+        trials, _ = readtab(run.resultspath(), design)
+        expect(len(trials) == i + 1 and trials[-1].complete,
+               f"after trial {i + 1} the tab results file holds {len(trials)} trials, "
+               "the last one unfinished")
+    run.key("g")
+    status = run.wait(timeout=30)
+    expect(status == 0, f"exit status {status} after the last 'g'")
+    trials, messages = readtab(run.resultspath(), design)
+    readcoord(run.resultspath(coord=True), trials)
+    for trial, (kind, distinct) in zip(trials, planned):
+        checktrial(trial, design)
+        if kind == "sweep":
+            expect(trial.hits[:2] == [trial.targets, trial.distracts],
+                   f"trial {trial.number}: a click on every cell found {trial.hits[:2]} of "
+                   f"{trial.targets} targets and {trial.distracts} distractors")
+        else:
+            expect(len(trial.clicks) == distinct,
+                   f"trial {trial.number}: {len(trial.clicks)} clicks recorded for {distinct} "
+                   "points clicked in PICK")
+    checkdesign(trials, messages, design)
+    checktally(run.stdout(), trials)
+
+
+def case_killed_run(run, folder):
+    """A run killed in its third trial keeps the first two complete in both files."""
+    design = Design(SHORT_DESIGN)
+    run.waitready()
+    for _ in range(2):
+        cells = xsubject.somecells(design.num_x, design.num_y, 3)
+        play(run, design, lambda a: onscreen(run, cells, design, a))
+    run.starttrial()
+    time.sleep(0.3)
+    run.kill()
+    trials, _ = readtab(run.resultspath(), design)
+    expect(len(trials) == 3 and trials[0].complete and trials[1].complete,
+           f"{len(trials)} trials in the tab results file; expected two finished and one begun")
+    expect(not trials[2].complete, "the killed trial has hit counts")
+    readcoord(run.resultspath(coord=True), trials)
+    for trial in trials[:2]:
+        checktrial(trial, design)
+
+
+def case_missing_settings(run, folder):
+    """No settings file: both messages, defaults, a results file with only its header, and
+    'g' ends the run with a failure status since there is no trial to run."""
+    run.waitready()
+    want = f"error, file not found! {run.folder}/settings.txt\nusing defaults\n"
+    run.waitfor("the missing-file messages", lambda: want in run.stdout(), 10)
+    run.key("g")
+    status = run.wait(timeout=30)
+    expect(status != 0, "'g' with no trial at all ended the run with status 0")
+    with open(run.resultspath()) as f:
+        tab = f.read()
+    expect(tab == TAB_HEADER + "\n", f"tab results file {tab!r}, expected the header alone")
+    with open(run.resultspath(coord=True)) as f:
+        coord = f.read()
+    expect(coord == COORD_HEADER + "\n", f"coordinate results file {coord!r}")
+
+
+def case_results_folder_readonly(run, folder):
+    """A data folder where the results files cannot be created, not even by root: the run
+    stops at once with a non-zero status and a message that names the file."""
+    status = run.wait(timeout=60)
+    blocked = os.path.join(run.datafolder, "results0.txt")
+    expect(status != 0, f"status 0 although {blocked} could not be created")
+    expect(blocked in run.stderr(), f"standard error does not name {blocked}: {run.stderr()!r}")
+
+
+CASES = {
+    "idle_screen": (case_idle_screen, "num_x: 10\nnum_y: 10\n"),
+    "whole_run": (case_whole_run, SHORT_DESIGN),
+    "killed_run": (case_killed_run, SHORT_DESIGN),
+    "missing_settings": (case_missing_settings, None),
+    "results_folder_readonly": (case_results_folder_readonly, SHORT_DESIGN),
+}
+
+
+def wrapperfor(name, folder):
+    """How a case starts the program, when not directly; and the data folder it will use.
+    The read-only folder is the case's own behind a read-only bind mount where the machine
+    allows one; elsewhere /proc, where nobody can create a file, named in argv[0]."""
+    if name != "results_folder_readonly":
+        return None, folder
+    probe = subprocess.run(["unshare", "--mount", "sh", "-c",
+                            f'mount --bind -o ro "{folder}" "{folder}"'],
+                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    if probe.returncode == 0:
+        return ["unshare", "--mount", "sh", "-c", 'mount --bind -o ro "$1" "$1" && exec "$0"'], \
+            folder
+    print(f"no read-only bind mount here ({probe.stdout.strip()}); using /proc")
+    return ["bash", "-c", 'exec -a /proc/spatialmemory.app/spatialmemory "$0"'], "/proc"
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("case", choices=sorted(CASES))
+    parser.add_argument("--program", required=True)
+    parser.add_argument("--display-file", required=True)
+    parser.add_argument("--work", required=True)
+    args = parser.parse_args()
+    case, settings = CASES[args.case]
+    with open(args.display_file) as f:
+        display, _, width, height = f.read().split()
+    # A dot in the path before the application folder must not move the data folder.
+    folder = os.path.join(os.path.abspath(args.work), "e2e.work", args.case)
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    run = None
+    try:
+        wrapper, datafolder = wrapperfor(args.case, folder)
+        if settings is not None:
+            with open(os.path.join(folder, "settings.txt"), "w") as f:
+                f.write(settings)
+        run = xsubject.Run(display, (int(width), int(height)), folder, args.program,
+                           wrapper=wrapper)
+        run.datafolder = datafolder
+        case(run, folder)
+    except (Bad, Failure) as problem:
+        print(f"FAILED {args.case}: {problem}\ndata folder kept: {folder}")
+        if run:
+            print(f"stdout tail: {run.stdout()[-600:]!r}\nstderr: {run.stderr()[-600:]!r}")
+        return 1
+    finally:
+        if run:
+            run.stop()
+    print(f"passed {args.case}")
+    shutil.rmtree(folder, ignore_errors=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
