@@ -211,7 +211,10 @@ class designwatcher : public settingsobserver {
         break;
       case settingsnote::blockopen:
         opened_[key] = e.line;
-        if (key == "rotation_angles" || key == "wait_lengths") late(e.line, key);
+        if (key == "rotation_angles" || key == "wait_lengths") {
+          late(e.line, key);
+          if (!setat.count(key)) setat[key] = e.line;
+        }
         if (key == "target_distract_sets" && !sets_line_) sets_line_ = e.line;
         if (key == "discolsetstart" || key == "tarcolsetstart") {
           if (!colour_line_) colour_line_ = e.line, colour_key_ = key;
@@ -447,8 +450,11 @@ designreport checkdesign(const char* name) {
   };
   char buf[256];
   auto setting = [&](const char* key, const std::string& value) {
-    snprintf(buf, sizeof buf, "  %-20s %-12s ", key, value.c_str());
-    out << buf << origin(key) << "\n";
+    // A long list would not fit a fixed buffer; pad by hand.
+    std::string k = key, v = value;
+    k.resize(std::max<size_t>(k.size(), 20), ' ');
+    v.resize(std::max<size_t>(v.size(), 12), ' ');
+    out << "  " << k << " " << v << " " << origin(key) << "\n";
   };
   out << "Settings in force:\n";
   setting("num_x", std::to_string(m.num_x));
@@ -470,9 +476,8 @@ designreport checkdesign(const char* name) {
   for (int i = 0; i < m.num_wait_lengths; i++) waits += (i ? " " : "") + number(m.wait_lengths[i]);
   for (int i = 0; i < m.num_rotation_angles; i++)
     angles += (i ? " " : "") + number(m.rotation_angles[i]);
-  out << "  wait_lengths         " << (waits.empty() ? "none (every WAIT lasts 0 s)" : waits)
-      << "\n";
-  out << "  rotation_angles      " << (angles.empty() ? "none" : angles) << "\n";
+  setting("wait_lengths", waits.empty() ? "none (0 s)" : waits);
+  setting("rotation_angles", angles.empty() ? "none" : angles);
 
   out << "Trials: " << made.size() << " from " << watcher.sets.size() << " set line"
       << (watcher.sets.size() == 1 ? "" : "s") << "\n";
