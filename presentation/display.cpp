@@ -66,17 +66,22 @@ double displayhdl::getfps() {
 void displayhdl::renderstring2d(const char* text, float r, float g, float b, float x, float y) {
   assert(text != nullptr && "renderstring2d needs a text, \"\" draws nothing");
   // clang-format off
+  glPushAttrib(GL_ENABLE_BIT);
   glPushMatrix();
     glLoadIdentity();
     // The colour must come before the raster position, which takes it over when set. Texturing
     // goes off first as well: the map leaves a noise texture bound, and a textured raster
-    // position would tint the text or hide it. The map binds its textures again each frame.
+    // position would tint the text or hide it. Depth testing goes off too: the swaying map
+    // tilts nearer than the text's plane and would cover a label for seconds at a time; text
+    // then also leaves the depth buffer alone, which the click test reads.
     glColor3f(r, g, b);
     glDisable(GL_TEXTURE_2D);
+    glDisable(GL_DEPTH_TEST);
     // At one unit in front of the eye the fixed frustum spans -0.8..0.8 by -0.5..0.5.
     glRasterPos3f(static_cast<float>(x * 1.6 - 0.8), static_cast<float>(y * 0.985 - 0.5), -1.0f);
     for (const char* c = text; *c; ++c) display_glyph(static_cast<signed char>(*c));
   glPopMatrix();
+  glPopAttrib();
   // clang-format on
 }
 

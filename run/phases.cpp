@@ -83,14 +83,15 @@ void displayfunc() {
   assert(prgm_stat >= 0 && prgm_stat <= 5 && "displayfunc: prgm_stat must be a phase, 0..5");
   if (prgm_stat >= 1 && prgm_stat <= 4) {
     // The phase is drawn before its time is tested: the frame in which it runs out still shows
-    // it, and a phase of length 0 is seen at least once.
-    hooks.drawtext(labels[prgm_stat], 0.0f, 0.92f);
+    // it, and a phase of length 0 is seen at least once. The label comes after the map so
+    // that the map, swaying nearer than the text in WATCH, never covers it.
     hooks.render(prgm_stat - 1);
+    hooks.drawtext(labels[prgm_stat], 0.0f, 0.92f);
     advancephase();
   } else if (prgm_stat == 5) {
+    hooks.render(4);
     hooks.drawtext(labels[5], 0.0f, 0.92f);
     hooks.drawtext("press 's' to finish", 0.0f, 0.9f);
-    hooks.render(4);
   }
   display.frame_count += 1;
   hooks.swapbuffers();

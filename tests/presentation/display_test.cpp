@@ -132,4 +132,26 @@ TEST(Display, TextStandsAtItsWindowFractionUntexturedAndLeavesTheMatrix) {
   glDeleteTextures(1, &tex);
 }
 
+TEST(Display, TextShowsOverNearerDrawingAndLeavesDepthAlone) {
+  const int W = 320, H = 200;
+  ASSERT_TRUE(makeglcontext(W, H));
+  void (*saved)(int) = display_glyph;
+  display_glyph = blockglyph;
+  cam.init();
+  glEnable(GL_DEPTH_TEST);
+  glDepthFunc(GL_LEQUAL);
+  // A depth of 0 everywhere stands for the swaying map tilted nearer than the text's plane.
+  glClearDepth(0.0);
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  display.renderstring2d("WATCH", 1, 1, 1, 0, 0.92f);
+  EXPECT_EQ(whitebox(W, H)[2], 45);
+  EXPECT_TRUE(glIsEnabled(GL_DEPTH_TEST));  // the map's depth test is back on afterwards
+  float depth = -1;
+  glReadPixels(2, int(0.92 * 0.985 * H) + 2, 1, 1, GL_DEPTH_COMPONENT, GL_FLOAT, &depth);
+  EXPECT_EQ(depth, 0.0f);  // clicks read this buffer: text must not write into it
+  glClearDepth(1.0);
+  glDisable(GL_DEPTH_TEST);
+  display_glyph = saved;
+}
+
 }  // namespace
