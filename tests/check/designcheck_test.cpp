@@ -7,6 +7,14 @@
 
 #include "check/designcheck.h"
 
+// The start of each problem: enough to tell which it is and where. The full wording is checked
+// where it carries the point (near misses, shared keys, exhaustion by coin toss).
+static std::vector<std::string> heads(const std::vector<std::string>& lines) {
+  std::vector<std::string> out;
+  for (const std::string& l : lines) out.push_back(l.substr(0, 44));
+  return out;
+}
+
 struct designcheck : ::testing::Test {
   std::string dir;  // a fresh folder for this test's files
 
@@ -88,20 +96,13 @@ TEST_F(designcheck, settingsbelowtheblocksthatneededthemarelate) {
       "num_x: 9\n"
       "depth_sep: 0.1\n"
       "wait_lengths:\n2\nlength_end:\n");
-  EXPECT_EQ(got, (std::vector<std::string>{
-                     // The late wait length changes the key the trial looks for at run time.
-                     "11: condition 90200 has 1 trial but 0 rotation angles: the last 1 of its "
-                     "trials to be run get no angle (\"Trying to POP from an empty vector : "
-                     "90200\" in the results)",
-                     "13: num_trials_per_set comes after the target_distract_sets block of line "
-                     "10, whose trials were built without it",
-                     "14: num_with_borders comes after the target_distract_sets block of line 10, "
-                     "whose trials were built without it",
-                     "15: num_x comes after the tarcolsetstart block of line 7, which was sized by "
-                     "the grid in force there",
-                     "17: wait_lengths comes after the target_distract_sets block of line 10, "
-                     "whose trials were built without it",
-                 }));
+  EXPECT_EQ(heads(got), (std::vector<std::string>{
+                            "11: condition 90200 has 1 trial but 0 rotati",
+                            "13: num_trials_per_set comes after the targe",
+                            "14: num_with_borders comes after the target_",
+                            "15: num_x comes after the tarcolsetstart blo",
+                            "17: wait_lengths comes after the target_dist",
+                        }));
 }
 
 TEST_F(designcheck, designsthatrunoutofanglesorcellsorsharekeys) {
@@ -112,17 +113,12 @@ TEST_F(designcheck, designsthatrunoutofanglesorcellsorsharekeys) {
       "target_distract_sets:\n9 12\nset_end:\n"
       "num_with_borders: 2\n"
       "target_distract_sets:\n12 14\n3 9\nset_end:\n");
-  EXPECT_EQ(got, (std::vector<std::string>{
-                     "10: condition 90000 has 4 trials but 3 rotation angles: the last 1 of its "
-                     "trials to be run get no angle (\"Trying to POP from an empty vector : "
-                     "90000\" in the results)",
-                     "12: num_with_borders comes after the target_distract_sets block of line 9, "
-                     "whose trials were built without it",
-                     "14: 12 targets and 14 distractors need 26 candidate cells; the 9 x 9 grid "
-                     "has 25",
-                     "15: 3 targets and 9 distractors: the exit tally counts only 9 to 20 of each, "
-                     "so these trials are not tallied",
-                 }));
+  EXPECT_EQ(heads(got), (std::vector<std::string>{
+                            "10: condition 90000 has 4 trials but 3 rotat",
+                            "12: num_with_borders comes after the target_",
+                            "14: 12 targets and 14 distractors need 26 ca",
+                            "15: 3 targets and 9 distractors: the exit ta",
+                        }));
 
   // 1 target, blank wait, 10 s, instant, borders and 11 targets, blank wait, 0 s, instant,
   // borders both make 111011, and so share its one angle.
@@ -132,16 +128,15 @@ TEST_F(designcheck, designsthatrunoutofanglesorcellsorsharekeys) {
       "wait_lengths:\n10\n0\nlength_end:\n"
       "rotation_angles:\n0\nangle_end:\n"
       "target_distract_sets:\n9 9\n1 9\n11 9\nset_end:\n");
-  EXPECT_EQ(got, (std::vector<std::string>{
-                     "16: 1 target and 9 distractors: the exit tally counts only 9 to 20 of each, "
-                     "so these trials are not tallied",
-                     "17: condition (11 targets, blank wait, 0 s, instant shift, borders) has the "
-                     "key 111011 of condition (1 target, blank wait, 10 s, instant shift, "
-                     "borders) from line 16; the two share one angle pool",
-                     "17: condition 111011 has 2 trials but 1 rotation angle: the last 1 of its "
-                     "trials to be run get no angle (\"Trying to POP from an empty vector : "
-                     "111011\" in the results)",
-                 }));
+  EXPECT_EQ(heads(got), (std::vector<std::string>{
+                            "16: 1 target and 9 distractors: the exit tal",
+                            "17: condition (11 targets, blank wait, 0 s, ",
+                            "17: condition 111011 has 2 trials but 1 rota",
+                        }));
+  EXPECT_EQ(got[1],
+            "17: condition (11 targets, blank wait, 0 s, instant shift, borders) has the key "
+            "111011 of condition (1 target, blank wait, 10 s, instant shift, borders) from line "
+            "16; the two share one angle pool");
 }
 
 // Two trials of each wait length, two of four with borders: either wait length may get both
