@@ -209,9 +209,10 @@ def grab(display, save_as=None):
 
 
 def shrink(source, target, width=640):
-    """A small copy of a screenshot for the documentation."""
-    subprocess.run(["convert", source, "-resize", f"{width}x", "-strip", target], check=True,
-                   timeout=60)
+    """A small copy of a screenshot for the documentation: scaled down, and 64 colours, which
+    keep the rings, the red discs and the white text apart while the noise compresses."""
+    subprocess.run(["convert", source, "-resize", f"{width}x", "-colors", "64", "+dither",
+                    "-strip", "PNG8:" + target], check=True, timeout=60)
 
 
 # ---- the data folder ----
@@ -322,6 +323,16 @@ class Run:
 
     def picking(self, shot=None):
         return self.shows(PICK_PROMPT, 0.0, 0.9, shot)
+
+    def label(self, shot=None):
+        """Length in characters of the phase label at the top left (0 when none shows):
+        5 for WATCH and SHIFT, 6 for ROTATE, 4 for WAIT and PICK."""
+        shot = shot or self.shot()
+        box = self.geometry.textbox(0.0, 0.92, 8)
+        white = shot.whitepixels(box)
+        if len(white) < 12:
+            return 0
+        return (max(x for x, _ in white) - box[0]) // GLYPH_WIDTH + 1
 
     # -- input --
 

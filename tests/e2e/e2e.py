@@ -62,7 +62,18 @@ def play(run, design, clicks, watch_click=False):
     if watch_click:
         run.clickat([(run.geometry.width // 2, run.geometry.height // 2)])
         expect(not run.picking(), "PICK came before the early click was sent; lengthen WATCH")
-    run.waitpick(timeout=60)
+    # Every screen until PICK shows a phase label, whatever the map does beneath it.
+    labels = set()
+
+    def pick():
+        shot = run.shot()
+        if run.picking(shot):
+            return True
+        labels.add(run.label(shot))
+        return False
+
+    run.waitfor("PICK phase", pick, timeout=60, interval=0.05)
+    expect(labels <= {4, 5, 6}, f"a screen before PICK showed no phase label (lengths {labels})")
     points = clicks(run.lastangle())
     run.clickat(points)
     run.finishtrial()

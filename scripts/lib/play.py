@@ -1,0 +1,259 @@
+#!/usr/bin/env python3
+"""play: the scripted subject's three jobs on a virtual display.
+
+  play.py example FOLDER PROGRAM        plays the design in FOLDER/settings.txt to its end,
+                                        with screenshots of every phase in FOLDER/screenshots
+  play.py screenshots OUTDIR PROGRAM    makes the documentation's screenshots of every phase
+  play.py memory FOLDER PROGRAM         runs 42 quick trials and reports resident memory
+
+Each starts its own Xvfb and stops it at the end. The running of the program, the input and
+the screenshots belong to xsubject; this file only decides what to play and what to keep.
+"""
+
+import os
+import random
+import shutil
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import xsubject  # noqa: E402
+
+SCREEN = (1280, 800)
+PHASES = ["WATCH", "SHIFT", "ROTATE", "WAIT"]
+LABEL_CHARS = {"WATCH": 5, "SHIFT": 5, "ROTATE": 6, "WAIT": 4, "PICK": 4}
+
+
+def setting(text, key, default):
+    for line in text.split("\n"):
+        if line.startswith(key + ":"):
+            return type(default)(line.split(":", 1)[1].split()[0])
+    return default
+
+
+def trialfields(run):
+    """Targets, wait length and angle of the trial now running, from its line in the tab
+    results file (written and flushed at 'g')."""
+    fields = run.resultlines()[-1].split("\t")
+    return int(fields[1]), float(fields[6]), float(fields[7])
+
+
+def tour(run, settings, shots, prefix, rng):
+    """Plays one trial; with `shots`, saves a screenshot in the middle of every phase.
+    Returns the screenshots' paths."""
+    lengths = [setting(settings, k, d) for k, d in
+               (("watch_length", 14.0), ("shift_length", 2.0), ("rotate_length", 2.0))]
+    num_x, num_y = setting(settings, "num_x", 5), setting(settings, "num_y", 5)
+    began = run.starttrial()
+    targets, wait, angle = trialfields(run)
+    lengths.append(wait)
+    saved = []
+    if shots:
+        start = began
+        for phase, length in zip(PHASES, lengths):
+            delay = start + length / 2 - time.monotonic()
+            if delay > 0:
+                time.sleep(delay)
+            path = os.path.join(shots, f"{prefix}-{phase.lower()}.png")
+            label = run.label(run.shot(path))
+            if label != LABEL_CHARS[phase]:
+                print(f"  note: {os.path.basename(path)} shows a {label}-character label; "
+                      f"{phase} has {LABEL_CHARS[phase]}")
+            saved.append(path)
+            start += length
+    run.waitpick(timeout=sum(lengths) + 60)
+    cells = xsubject.somecells(num_x, num_y, targets, rng)
+    points = [run.geometry.cellcentre(c, r, num_x, num_y, angle) for c, r in cells]
+    run.clickat(points)
+    if shots:
+        path = os.path.join(shots, f"{prefix}-pick.png")
+        run.shot(path)
+        saved.append(path)
+    run.finishtrial()
+    return saved
+
+
+def trialcount(settings):
+    sets = 0
+    inside = False
+    for line in settings.split("\n"):
+        if line.startswith("target_distract_sets:"):
+            inside = True
+        elif line.startswith("set_end"):
+            inside = False
+        elif inside and len(line.split()) == 2:
+            sets += 1
+    return sets * setting(settings, "num_trials_per_set", 1)
+
+
+def example(folder, program):
+    """The bundled example to its end, as a subject would play it, with screenshots."""
+    with open(os.path.join(folder, "settings.txt")) as f:
+        settings = f.read()
+    shots = os.path.join(folder, "screenshots")
+    os.makedirs(shots, exist_ok=True)
+    rng = random.Random()
+    server = xsubject.Xvfb(*SCREEN)
+    try:
+        run = xsubject.Run(server.display, SCREEN, folder, program, log_prefix="spatialmemory")
+        run.waitready()
+        total = trialcount(settings)
+        print(f"Virtual display {server.display} ({SCREEN[0]}x{SCREEN[1]}); {total} trials.")
+        for n in range(1, total + 1):
+            run.shot(os.path.join(shots, f"trial{n}-0-idle.png"))
+            print(f"  trial {n}: 'g', watching the phases, clicking in PICK, 's'")
+            tour(run, settings, shots if n == 1 else None, f"trial{n}", rng)
+        run.shot(os.path.join(shots, "end-idle.png"))
+        run.key("g")
+        status = run.wait(timeout=60)
+    finally:
+        if "run" in locals():
+            run.stop()
+        server.stop()
+    print(f"\nThe program ended with status {status}. Its tally of trials per set:")
+    print(run.stdout().rstrip("\n").split("\n\n")[-1] if run.stdout() else "(none)")
+    print("\nResults files:")
+    for name in sorted(os.listdir(folder)):
+        if name.startswith("results"):
+            print(f"  {os.path.join(folder, name)}")
+    print(f"Screenshots (every phase of trial 1, the idle screen before each trial):\n  {shots}")
+    return 0 if status == 0 else 1
+
+
+DOCS_DESIGN = """num_x: 10
+num_y: 10
+watch_length: 4
+shift_length: 3
+rotate_length: 3
+num_trials_per_set: 1
+num_with_borders: 1
+wait_lengths:
+3
+length_end:
+rotation_angles:
+90
+angle_end:
+tarcolsetstart:
+40 200 230
+250 250 60
+250 150 20
+end:
+discolsetstart:
+60 220 60
+200 60 230
+end:
+target_distract_sets:
+9 12
+set_end:
+"""
+
+
+def screenshots(outdir, program):
+    """Every phase of one trial with borders, and the idle screen on a 16:10 and a 5:4
+    screen, scaled to 640 pixels across for the README."""
+    os.makedirs(outdir, exist_ok=True)
+    work = tempfile.mkdtemp(prefix="sm-shots.")
+    try:
+        server = xsubject.Xvfb(1280, 1024)
+        try:
+            run = xsubject.Run(server.display, (1280, 1024), os.path.join(work, "square"),
+                               program, settings=DOCS_DESIGN)
+            run.waitready()
+            run.shot(os.path.join(work, "idle-5x4.png"))
+            run.stop()
+        finally:
+            server.stop()
+        server = xsubject.Xvfb(*SCREEN)
+        try:
+            folder = os.path.join(work, "wide")
+            run = xsubject.Run(server.display, SCREEN, folder, program, settings=DOCS_DESIGN)
+            run.waitready()
+            run.shot(os.path.join(work, "0-idle.png"))
+            tour(run, DOCS_DESIGN, work, "trial", random.Random(7))
+            run.waitfor("score on the idle screen", run.idle, 10)
+            run.shot(os.path.join(work, "6-idle-after.png"))
+            run.stop()
+        finally:
+            server.stop()
+        names = {"0-idle.png": "idle.png", "idle-5x4.png": "idle-5x4.png",
+                 "6-idle-after.png": "idle-after.png"}
+        for i, phase in enumerate(PHASES + ["PICK"], 1):
+            names[f"trial-{phase.lower()}.png"] = f"{i}-{phase.lower()}.png"
+        for source, target in names.items():
+            xsubject.shrink(os.path.join(work, source), os.path.join(outdir, target))
+            print(os.path.join(outdir, target))
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    return 0
+
+
+MEMORY_TRIALS_PER_SET = 21
+MEMORY_DESIGN = f"""num_x: 10
+num_y: 10
+watch_length: 0.2
+shift_length: 0.1
+rotate_length: 0.1
+num_trials_per_set: {MEMORY_TRIALS_PER_SET}
+num_with_borders: 10
+num_instant_shifts: 10
+wait_lengths:
+0.1
+length_end:
+rotation_angles
+""" + "".join(f"{a}\n" for a in range(0, 360, 15)) + """angle_end:
+target_distract_sets:
+9 12
+12 9
+set_end:
+"""
+
+
+def memory(folder, program, allowed_growth_kib=4096):
+    """42 quick trials, resident memory sampled on the idle screen after each. Passes when
+    the last sample exceeds the one after trial 5 (once the driver's caches are warm) by no
+    more than `allowed_growth_kib`: a texture of 512 x 512 kept per trial would add 1 MiB a
+    trial, 37 MiB over the run."""
+    rng = random.Random(1)
+    server = xsubject.Xvfb(*SCREEN)
+    samples = []
+    try:
+        run = xsubject.Run(server.display, SCREEN, folder, program, settings=MEMORY_DESIGN)
+        run.waitready()
+        samples.append(run.rss_kib())
+        total = trialcount(MEMORY_DESIGN)
+        for n in range(1, total + 1):
+            tour(run, MEMORY_DESIGN, None, f"trial{n}", rng)
+            samples.append(run.rss_kib())
+            print(f"trial {n:2d}: VmRSS {samples[-1]} KiB", flush=True)
+        run.key("g")
+        status = run.wait(timeout=60)
+    finally:
+        if "run" in locals():
+            run.stop()
+        server.stop()
+    warm = samples[5]
+    print(f"\nVmRSS at start {samples[0]} KiB, after trial 1 {samples[1]} KiB, after trial 5 "
+          f"{warm} KiB, last {samples[-1]} KiB, highest {max(samples)} KiB; "
+          f"growth after trial 5: {samples[-1] - warm} KiB over {len(samples) - 6} trials; "
+          f"exit status {status}")
+    flat = samples[-1] - warm <= allowed_growth_kib and max(samples[5:]) - warm <= allowed_growth_kib
+    print("memory check: " + ("passed, resident memory stays flat" if flat and status == 0 else
+                              "FAILED"))
+    return 0 if flat and status == 0 else 1
+
+
+def main(argv):
+    if len(argv) == 4 and argv[1] in ("example", "screenshots", "memory"):
+        job = {"example": example, "screenshots": screenshots, "memory": memory}[argv[1]]
+        try:
+            return job(os.path.abspath(argv[2]), os.path.abspath(argv[3]))
+        except xsubject.Failure as problem:
+            print(f"error: {problem}", file=sys.stderr)
+            return 1
+    print(__doc__, file=sys.stderr)
+    return 2
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
