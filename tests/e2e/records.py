@@ -112,10 +112,10 @@ class Design:
                 out.append(f"{m.group(1)}\t{int(low)}\t{int(high)}")
         return out
 
-    def candidate(self, cell):
-        """Whether a cell may hold a target or a distractor: the layout keeps cells whose
-        number divided by num_x and modulo num_x are both even, so no two are neighbours."""
-        return (cell // self.num_x) % 2 == 0 and (cell % self.num_x) % 2 == 0
+    def candidate(self, column, row):
+        """Whether a cell may hold a target or a distractor: only cells whose column and row
+        are both even, so that no two of them are neighbours."""
+        return column % 2 == 0 and row % 2 == 0
 
 
 def conditionkey(targets, blank, wait, instant, borders):
@@ -285,7 +285,7 @@ def checktrial(trial, design):
     cells = trial.target_cells + trial.distract_cells
     expect(len(set(cells)) == len(cells), f"trial {n}: a cell is used twice: {cells}")
     for x, y in cells:
-        expect(0 <= x < nx and 0 <= y < ny and design.candidate(x * ny + y),
+        expect(0 <= x < nx and 0 <= y < ny and design.candidate(x, y),
                f"trial {n}: cell ({x}, {y}) is not one the layout may use")
     targets = {x * ny + y for x, y in trial.target_cells}
     distracts = {x * ny + y for x, y in trial.distract_cells}
