@@ -157,32 +157,34 @@ void upload(rgbtex_t* tex) {
   specify(&tex->texid, tex->data, tex->width, tex->height, 3, GL_RGB);
 }
 
-void noise(rgbatex_t* tex, int width, int height) {
-  allocate(tex, width, height, 4);
-  noisefill(tex->data, width, height, 4);
+namespace {
+
+// Both record kinds are made alike; they differ in bytes a pixel and the colour of grid lines.
+// A fresh texture name is taken: the caller has released what the record held.
+template <class T>
+void makenoise(T* tex, int width, int height, int bytes_per_pixel, int nx, int ny,
+               const unsigned char* line_colour) {
+  allocate(tex, width, height, bytes_per_pixel);
+  noisefill(tex->data, width, height, bytes_per_pixel);
+  gridlines(tex->data, width, height, bytes_per_pixel, nx, ny, line_colour);
   tex->texid = 0;
   upload(tex);
+}
+
+}  // namespace
+
+void noise(rgbatex_t* tex, int width, int height) {
+  makenoise(tex, width, height, 4, 0, 0, black);
 }
 
 void noise(rgbtex_t* tex, int width, int height) {
-  allocate(tex, width, height, 3);
-  noisefill(tex->data, width, height, 3);
-  tex->texid = 0;
-  upload(tex);
+  makenoise(tex, width, height, 3, 0, 0, red);
 }
 
 void gridnoise(rgbatex_t* tex, int width, int height, int nx, int ny) {
-  allocate(tex, width, height, 4);
-  noisefill(tex->data, width, height, 4);
-  gridlines(tex->data, width, height, 4, nx, ny, black);
-  tex->texid = 0;
-  upload(tex);
+  makenoise(tex, width, height, 4, nx, ny, black);
 }
 
 void gridnoise(rgbtex_t* tex, int width, int height, int nx, int ny) {
-  allocate(tex, width, height, 3);
-  noisefill(tex->data, width, height, 3);
-  gridlines(tex->data, width, height, 3, nx, ny, red);
-  tex->texid = 0;
-  upload(tex);
+  makenoise(tex, width, height, 3, nx, ny, red);
 }
