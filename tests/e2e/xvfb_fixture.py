@@ -11,6 +11,7 @@ STATEFILE.log so that CTest does not wait on it.
 import os
 import sys
 
+sys.dont_write_bytecode = True  # no __pycache__ folders in the source tree
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "scripts", "lib"))
 import xsubject  # noqa: E402
