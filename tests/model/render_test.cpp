@@ -1,145 +1,121 @@
-// Drawing the phases over frames at a controlled frame rate: the slide, the turn, WAIT, the
-// matrices left for the click test, and no under layer beyond the top layer after the shift.
-#include <gtest/gtest.h>
-#include <cstring>
-#include <vector>
-#include "presentation/display.h"
-#include "tests/model/mapgl.h"
+// Drawing the phases over frames at a controlled frame rate (the slide, the turn, WAIT, no under
+// layer beyond the top layer), and from a click on a drawn PICK frame back to its cell.
+#include "tests/model/modeltest.h"
 
-namespace {
+using Render = glmap;
 
-double now;
-double fakeclock() {
-  return now;
-}
-
-const int fb_w = 320, fb_h = 200;
-
-class Render : public testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(programgl(fb_w, fb_h));
-    saved = display_clock;
-    display_clock = fakeclock;
-    now = 100;
-    display.startclock();
-    now = 110;  // ten seconds of idle screen at 60 frames a second
-    display.frame_count = 600;
-    laidout(m, 2, 2);
-  }
-  void TearDown() override { display_clock = saved; }
-
-  // Draws `frames` frames of a phase at 60 frames a second, as the phase loop paces them.
-  void run(int phase, int frames) {
-    for (int i = 0; i < frames; i++) {
-      now += 1.0 / 60;
-      beginframe();
-      m.render(phase);
-      display.frame_count += 1;
-    }
-  }
-
-  std::vector<unsigned char> pixels() {
-    std::vector<unsigned char> px(fb_w * fb_h * 4);
-    glReadPixels(0, 0, fb_w, fb_h, GL_RGBA, GL_UNSIGNED_BYTE, px.data());
-    return px;
-  }
-
-  double (*saved)();
-  maphdl m;
-};
-
-}  // namespace
-
-TEST_F(Render, InstantShiftTakesTheWholeStepOnTheFirstFrame) {
+TEST_F(Render, ShiftsStepByTheFrameRateOrAtOnceAndEndExactlyOneCellOn) {
+  m.shift_dir = m.shift_step = vec(1, 0, 0);
+  run(1);  // the first estimate: 60 frames a second since the clock started
+  EXPECT_NEAR(m.map_pos.x, 0.14 / 120, 1e-5);
+  m.finishshift();
+  EXPECT_TRUE(m.map_pos.x == 0.14f && m.map_pos.y == 0);
+  m.map_pos = vec();
   m.instant_shift = true;
   m.shift_dir = m.shift_step = vec(0, -1, 0);
-  run(1, 1);
+  run(1, 6);
+  EXPECT_FLOAT_EQ(m.map_pos.y, -0.14f);  // the whole step at once, and only once
+  m.finishshift();                       // from the step as drawn, not the zeroed direction
   EXPECT_FLOAT_EQ(m.map_pos.y, -0.14f);
-  EXPECT_EQ(m.shift_dir.y, 0);
-  run(1, 5);
-  EXPECT_FLOAT_EQ(m.map_pos.y, -0.14f);
-  m.finishshift();
-  EXPECT_FLOAT_EQ(m.map_pos.y, -0.14f);
-  EXPECT_EQ(m.map_pos.x, 0);
-}
-
-TEST_F(Render, AnimatedShiftStepsByTheFrameRateAndEndsExactlyOneCellOn) {
-  m.shift_dir = m.shift_step = vec(1, 0, 0);
-  run(1, 1);  // the first estimate: 60 frames a second since the clock started
-  EXPECT_NEAR(m.map_pos.x, 0.14 / 120, 1e-5);
-  run(1, 60);
-  EXPECT_NEAR(m.map_pos.x, 0.14 * 61 / 120, 0.002);
-  m.finishshift();
-  EXPECT_FLOAT_EQ(m.map_pos.x, 0.14f);
-  EXPECT_EQ(m.map_pos.y, 0);
   m.num_y = 7;  // rows are a seventh of the height: a y step is one row, not one column
-  m.shift_step = vec(0, 1, 0);
   m.finishshift();
-  EXPECT_FLOAT_EQ(m.map_pos.y, 0.1f);
+  EXPECT_FLOAT_EQ(m.map_pos.y, -0.1f);
 }
 
 TEST_F(Render, RotationGrowsInRotateAndIsExactInWaitBlankOrNot) {
   m.rotate_angle = -90;
   run(2, 119);
   EXPECT_NEAR(m.rotation, -90, 1.5);
-  run(3, 1);
+  run(3);
   EXPECT_EQ(m.rotation, -90);
-  std::vector<unsigned char> drawn = pixels();
+  const std::vector<unsigned char> drawn = pixels();
   m.blank_wait = 1;
   m.rotation = 3;
-  run(3, 1);
+  run(3);
   EXPECT_EQ(m.rotation, -90);
-  std::vector<unsigned char> blank = pixels();
-  EXPECT_EQ(blank, std::vector<unsigned char>(blank.size(), 0));
-  EXPECT_NE(drawn, blank);
-}
-
-TEST_F(Render, EveryPhaseLeavesOnlyTheStepBackForTheClickTest) {
-  for (int phase : {0, 1, 2, 3, 4, 5, -1}) {
-    m.rotation = 30;
-    m.map_pos = vec(0.14f, 0, 0);
-    run(phase, 1);
-    GLfloat mv[16];
-    glGetFloatv(GL_MODELVIEW_MATRIX, mv);
-    const GLfloat back[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, -1, 1};
-    if (phase != 0) {
-      EXPECT_EQ(memcmp(mv, back, sizeof mv), 0) << phase;
-    }
-    std::vector<unsigned char> px = pixels();
-    const bool drawn = px != std::vector<unsigned char>(px.size(), 0);
-    EXPECT_EQ(drawn, phase >= 0 && phase <= 4) << phase;
-  }
+  EXPECT_EQ(pixels(), std::vector<unsigned char>(drawn.size(), 0));
+  EXPECT_NE(drawn, pixels());
 }
 
 TEST_F(Render, NoUnderLayerShowsBeyondTheTopLayerAfterTheShift) {
   // A red under layer over a blue background: beyond the top layer only blue may show.
-  for (size_t i = 0; i < 512 * 512 * 4; i += 4) {
-    const unsigned char red[4] = {255, 0, 0, 255}, blue[4] = {0, 0, 255, 255};
-    memcpy(m.under_tex.data + i, red, 4);
-    memcpy(m.background_tex.data + i, blue, 4);
+  for (int i = 0; i < map_tex_size * map_tex_size * 4; i++) {
+    m.under_tex.data[i] = i % 4 == 0 || i % 4 == 3 ? 255 : 0;
+    m.background_tex.data[i] = i % 4 >= 2 ? 255 : 0;
   }
   upload(&m.under_tex);
   upload(&m.background_tex);
-  // One cell right, unturned: the under layer reaches 0.525 right of the centre, the top layer
-  // 0.418; turned by 90 degrees the same band lies above the centre.
-  struct view {
-    float rotation;
-    int x0, x1, y0, y1;  // the band beyond the top layer's edge, in pixels
-  };
-  for (view v : {view{0, 248, 262, 50, 150}, view{90, 110, 210, 187, 197}}) {
+  // Rotation, then the band x0, x1, y0, y1 between the shifted under layer's edge and the top's.
+  for (std::vector<int> v : {std::vector<int>{0, 248, 262, 50, 150}, {90, 110, 210, 187, 197}}) {
     m.shift_step = vec(1, 0, 0);
     m.finishshift();
-    m.rotation = v.rotation;
-    run(4, 1);
-    std::vector<unsigned char> px = pixels();
+    m.rotation = v[0];
+    run(4);
+    const std::vector<unsigned char> px = pixels();
     int red = 0, blue = 0;
-    for (int y = v.y0; y < v.y1; y++)
-      for (int x = v.x0; x < v.x1; x++) {
-        red += px[(y * fb_w + x) * 4] > 128;
-        blue += px[(y * fb_w + x) * 4 + 2] > 128;
-      }
-    EXPECT_EQ(red, 0) << v.rotation;
-    EXPECT_EQ(blue, (v.x1 - v.x0) * (v.y1 - v.y0)) << v.rotation;
+    for (int y = v[3]; y < v[4]; y++)
+      for (int x = v[1]; x < v[2]; x++)
+        red += px[(y * w + x) * 4] > 128, blue += px[(y * w + x) * 4 + 2] > 128;
+    EXPECT_EQ(red, 0) << v[0];
+    EXPECT_EQ(blue, (v[2] - v[1]) * (v[4] - v[3])) << v[0];
   }
+}
+
+TEST(HitTest, GridCellsTruncateTowardZeroAndFarOffPositionsNameNoCell) {
+  EXPECT_EQ(gridcell(-0.5, 2.5, 5), 2);
+  EXPECT_EQ(gridcell(2.5, 5.5, 5), 15);  // row 5 runs on into the next column
+  for (double far : {1e300, -1e300, std::nan(""), 3e9})
+    EXPECT_TRUE(gridcell(far, far, 5) < 0 || gridcell(far, far, 5) >= 25) << far;
+}
+
+using Clicks = glmap;
+
+TEST_F(Clicks, CellCentresOfATurnedAndShiftedFrameGiveTheirCellsOnce) {
+  m.num_targets = m.num_distracts = 4;
+  m.reset_map();
+  std::vector<int> answer(25, 2);
+  for (int cell : items(m.target_cells)) answer[cell] = 0;
+  for (int cell : items(m.distract_cells)) answer[cell] = 1;
+  for (auto [rotation, shift] : std::vector<std::pair<float, vec>>{
+           {0, vec()}, {90, vec(1, 0, 0)}, {-45, vec(0, -1, 0)}, {200, vec(-1, 0, 0)}}) {
+    m.shift_step = shift;
+    m.finishshift();
+    m.rotation = rotation;
+    m.clicked_cells.clear();
+    m.clicks.clear();
+    run(4);
+    GLdouble mv[16], pr[16], x, y, z;
+    GLint vp[4];
+    glGetDoublev(GL_MODELVIEW_MATRIX, mv);
+    glGetDoublev(GL_PROJECTION_MATRIX, pr);
+    glGetIntegerv(GL_VIEWPORT, vp);
+    const double a = rotation * M_PI / 180;
+    int checked = 0;
+    for (int cell = 0; cell < 25; cell++) {
+      // The window point over the centre of the cell of the under layer.
+      const double ux = 0.7 * (cell / 5 + 0.5) / 5 - 0.35 + m.map_pos.x;
+      const double uy = 0.7 * (cell % 5 + 0.5) / 5 - 0.35 + m.map_pos.y;
+      gluProject(ux * cos(a) - uy * sin(a), ux * sin(a) + uy * cos(a), 0, mv, pr, vp, &x, &y, &z);
+      if (x < 2 || x > w - 2 || y < 2 || y > h - 2) continue;
+      checked++;
+      EXPECT_EQ(m.checkclick(x, y), answer[cell]) << rotation << ": cell " << cell;
+      EXPECT_EQ(m.checkclick(x, y), 3) << rotation << ": cell " << cell;  // the release
+      EXPECT_EQ(gridcell(m.clicks.back().first, m.clicks.back().second, 5), cell);
+    }
+    EXPECT_GE(checked, 15) << rotation;
+    EXPECT_EQ(m.clicks.size(), 2u * checked);
+  }
+}
+
+TEST_F(Clicks, TheTopRowAndABandBesideThePictureReadADrawnDepth) {
+  run(4);
+  m.checkclick(w / 2, h - 1);
+  m.checkclick(w / 2, h);  // the toolkit's row 0, one row above the framebuffer
+  EXPECT_NEAR(m.clicks[1].second, m.clicks[0].second, 0.05);
+  // A letterboxed picture: nothing is drawn in the band below it, where the depth is the far one.
+  glViewport(0, 50, w, h - 50);
+  run(4);
+  m.checkclick(w / 2, 10);
+  EXPECT_LT(m.clicks.back().second, 0);
+  EXPECT_GT(m.clicks.back().second, -20);
 }

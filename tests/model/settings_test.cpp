@@ -1,177 +1,196 @@
-#include <string>
-#include <vector>
+// The design and its files: settings.txt (echo, values read so far, block order, refusals and
+// their line numbers), the trials built from set lines, and the results files' run number.
+#include "tests/model/modeltest.h"
 
-#include "tests/model/tempfolder.h"
-
-struct settings : tempfolder {
+struct Settings : tempfolder {
   maphdl m;
   std::string said;  // what loadsettings printed on standard output
 
-  void load(const std::string& text) {
+  void load(const std::string& text, const char* name = "settings.txt") {
+    ASSERT_TRUE(m.results_file || m.init());
     write("settings.txt", text);
-    ASSERT_TRUE(m.init());
     testing::internal::CaptureStdout();
-    m.loadsettings("settings.txt");
+    m.loadsettings(name);
     said = testing::internal::GetCapturedStdout();
     fflush(m.results_file);
   }
-  std::string echo() const { return read("results0.txt"); }
 };
 
-TEST_F(settings, nearmissesareskippedandeverymatchisechoedbyteforbyte) {
-  load(
-      "num_x: 7\n"
-      "num_x:8\n"
-      " num_y: 3\n"
-      "Num_y: 3\n"
-      "num_y : 4\n"
-      "num_y: 6 cells\n"
-      "num_targets: 3 to 9\n"
-      "num_targets: 4\n"
-      "num_distracts: 5 to\n"
-      "depth_sep: 0.05\n"
-      "watch_length: 10\n"
-      "shift_length: abc\n"
-      "rotate_length:3.5\n"
-      "wait_lengths\n"
-      "7\n"
-      "borderwidth: 3\r\n"
-      "num_with_borders:\t2\r"
-      "num_blank_wait: -1\n"
-      "num_instant_shifts: 99999999999999999999\n"
-      "num_trials_per_set: 2\n"
-      "discolsetstart: whatever\n"
-      "300 20 10\n"
-      "1 2\n"
-      "-1 256 7 extra\n"
-      "end:\n");
-  EXPECT_EQ(echo(),
-            "num_x\t7\n"
-            "num_x\t8\n"
-            "num_y\t6\n"
-            "num_targets\t3\t9\n"
-            "depth_sep\t0.050000\n"
-            "watch_length\t10.000000\n"
-            "rotate_length\t3.500000\n"
-            "borderwidth\t3\n"
-            "num_with_borders\t2\n"
-            "num_blank_wait\t-1\n"
-            "num_trials_per_set\t2\n"
-            "discolsetstart\n"
-            "44\t20\t10\n"
-            "255\t0\t7\n");
+TEST_F(Settings, NearMissesAreSkippedAndEveryMatchIsEchoedByteForByte) {
+  // Each line with its echo; "" where the line matches no key, or a key only in part.
+  // clang-format off
+  const std::vector<std::pair<std::string, std::string>> lines = {
+      {"num_x: 7\n", "num_x\t7\n"}, {"num_x:8\n", "num_x\t8\n"}, {" num_y: 3\n", ""},
+      {"Num_y: 3\n", ""}, {"num_y : 4\n", ""}, {"num_y: 6 cells\n", "num_y\t6\n"},
+      {"num_targets: 3 to 9\n", "num_targets\t3\t9\n"}, {"num_targets: 4\n", ""},
+      {"num_distracts: 5 to\n", ""}, {"depth_sep: 0.05\n", "depth_sep\t0.050000\n"},
+      {"watch_length: 10\n", "watch_length\t10.000000\n"}, {"shift_length: abc\n", ""},
+      {"rotate_length:3.5\n", "rotate_length\t3.500000\n"}, {"wait_lengths\n", ""},
+      {"num_trials_per_set: 2\n", "num_trials_per_set\t2\n"}, {"7\n", ""},
+      {"borderwidth: 3\r\n", "borderwidth\t3\n"}, {"num_blank_wait: -1\n", "num_blank_wait\t-1\n"},
+      {"num_with_borders:\t2\r", "num_with_borders\t2\n"},
+      {"num_instant_shifts: 99999999999999999999\n", ""},
+      {"discolsetstart: whatever\n", "discolsetstart\n"}, {"300 20 10\n", "44\t20\t10\n"},
+      {"1 2\n", ""}, {"-1 256 7 extra\n", "255\t0\t7\n"}, {"end:\n", ""}};
+  // clang-format on
+  std::string text, echo;
+  for (const auto& [line, echoed] : lines) text += line, echo += echoed;
+  load(text);
+  EXPECT_EQ(read("results0.txt"), echo);
   EXPECT_EQ(said, "");
   // A key matched in part keeps the numbers read before the mismatch.
-  EXPECT_EQ(m.num_targets_min, 4);
-  EXPECT_EQ(m.num_targets_max, 9);
-  EXPECT_EQ(m.num_distracts_min, 5);
-  EXPECT_EQ(m.num_distracts_max, 2);
-  EXPECT_FLOAT_EQ(m.shift_length, 2.0f);
-  EXPECT_EQ(m.num_instant_shifts, 0);
-  EXPECT_EQ(m.num_wait_lengths, 0);
-  ASSERT_EQ(m.num_discol, 2);
-  EXPECT_EQ(std::vector<int>(m.discol, m.discol + 6), (std::vector<int>{44, 20, 10, 255, 0, 7}));
-  EXPECT_EQ(m.tarcol, nullptr);
+  EXPECT_EQ(std::vector<int>({m.num_targets_min, m.num_targets_max, m.num_distracts_min,
+                              m.num_distracts_max, m.num_instant_shifts, m.num_wait_lengths}),
+            std::vector<int>({4, 9, 5, 2, 0, 0}));
 }
 
-TEST_F(settings, blocksusethevaluesreadsofar) {
+TEST_F(Settings, BlocksUseTheValuesReadSoFar) {
   load(
-      "rotation_angles\n"
-      "90\n"
-      "not a number\n"
-      "180.5\n"
-      "angle_end: and more\n"
-      "target_distract_sets:\n"
-      "9 12\n"
-      "set_end\n"
+      "rotation_angles\n90\nnot a number\n180.5\nangle_end: and more\n"
+      "target_distract_sets:\n9 12\nset_end\n"
       "num_trials_per_set: 3\n"
-      "wait_lengths:\n"
-      "2\n"
-      "2.0\n"
-      "length_end\n"
-      "6\n"
-      "length_end:\n"
-      "target_distract_sets:\n"
-      "12 9\n"
-      "15\n"
-      "set_end:\n"
-      "rotation_angles:\n"
-      "270\n"
-      "angle_end:\n"
-      "num_x: 1\n"
-      "num_y: 2\n"
-      "tarcolsetstart:\n"
-      "1 1 1\n"
-      "2 2 2\n"
-      "3 3 3\n"
-      "end:\n"
-      "num_x: 4\n"
-      "wait_lengths:\n"
-      "9\n");
+      "wait_lengths:\n2\n2.0\nlength_end\n6\nlength_end:\n"
+      "target_distract_sets:\n12 9\n15\nset_end:\n"
+      "rotation_angles:\n270\nangle_end:\n"
+      "num_x: 1\nnum_y: 2\ntarcolsetstart:\n1 1 1\n2 2 2\n3 3 3\nend:\n"
+      "num_x: 4\nwait_lengths:\n9\n");
   EXPECT_EQ(std::vector<float>(m.rotation_angles, m.rotation_angles + m.num_rotation_angles),
             (std::vector<float>{90, 180.5f, 270}));
   // The unclosed block runs to the end of the file and appends to the first.
   EXPECT_EQ(std::vector<float>(m.wait_lengths, m.wait_lengths + m.num_wait_lengths),
             (std::vector<float>{2, 2, 6, 9}));
-  // One trial for the first set (the default then), three for the second; the pools hold the
-  // angles known when each key first appeared.
+  // One trial for the first set, three for the second; pools hold the angles known by then.
   ASSERT_EQ(m.trials.size, 4);
   EXPECT_EQ(m.trials.head->value->num_targets, 9);
   EXPECT_EQ(m.trials.tail->value->num_targets, 12);
   EXPECT_EQ(m.angle_pools.at("90000"), (std::vector<float>{90, 180.5f}));
   EXPECT_EQ(m.angle_pools.at("120600"), (std::vector<float>{90, 180.5f}));
-  // Capacity of the colour block is the 1 x 2 grid in force at its line.
+  // The colour block holds as many colours as the 1 x 2 grid in force at its line has cells.
   EXPECT_EQ(m.num_tarcol, 2);
   EXPECT_EQ(said, dir +
                       "/settings.txt:28: more colours than the 1 x 2 grid has cells; this and "
                       "later colours of the block are ignored\n");
 }
 
-TEST_F(settings, whatthemapcannotholdisrefusedonalineofitsown) {
-  std::string text =
-      "num_x: 600\nnum_y: 0\nnum_x: 300000000000000000000000000000\nrotation_angles:\n";
-  for (int i = 0; i < 103; i++) text += std::to_string(i) + "\n";
-  text += "angle_end:\ndiscolsetstart:\n9 9 9\nend:\ndiscolsetstart:\nend:\n";
-  load(text);
+// Refusals name their line as an editor counts it: CR, LF, CR LF and a too long line are one.
+TEST_F(Settings, WhatTheMapCannotHoldIsRefusedOnALineOfItsOwn) {
+  std::string text = "num_x: 600\r\nnum_y: 0\r" + std::string(300, 'x') +
+                     "\n\nnum_x: 300000000000000000000000000000\nrotation_angles:\r\n";
+  for (int i = 0; i < 103; i++) text += std::to_string(i) + "\r\n";
+  load(text + "angle_end:\ndiscolsetstart:\n9 9 9\nend:\ndiscolsetstart:\nend:\n");
   EXPECT_EQ(said, dir + "/settings.txt:1: num_x 600 is outside 1 to 512; num_x stays 5\n" + dir +
                       "/settings.txt:2: num_y 0 is outside 1 to 512; num_y stays 5\n" + dir +
-                      "/settings.txt:105: more than 100 rotation_angles; this and later values of "
+                      "/settings.txt:107: more than 100 rotation_angles; this and later values of "
                       "the block are ignored\n");
-  EXPECT_EQ(m.num_x, 5);
-  EXPECT_EQ(m.num_y, 5);
-  EXPECT_EQ(m.num_rotation_angles, 100);
-  EXPECT_FLOAT_EQ(m.rotation_angles[99], 99.0f);
+  EXPECT_EQ(m.num_x * 10 + m.num_y, 55);
+  EXPECT_EQ(m.num_rotation_angles * 1000 + m.rotation_angles[99], 100099);
   // The second, empty block leaves no set, so the layout's default colour applies.
-  EXPECT_EQ(m.discol, nullptr);
-  EXPECT_EQ(m.num_discol, 0);
-  EXPECT_EQ(echo(), "discolsetstart\n9\t9\t9\ndiscolsetstart\n");
+  EXPECT_TRUE(m.discol == nullptr && m.num_discol == 0);
+  EXPECT_EQ(read("results0.txt"), "discolsetstart\n9\t9\t9\ndiscolsetstart\n");
+  // A name too long for the buffer is not found: cut short, "./././..." names the folder.
+  std::string name;
+  for (int i = 0; i < 125; i++) name += "./";
+  load("num_x: 7\n", (name + "settings.txt").c_str());
+  EXPECT_EQ(said, "settings file name longer than 255 characters\nerror, file not found! " + dir +
+                      "/" + name + "settings.txt\nusing defaults\n");
+  load("num_x: 7\n", "absent.txt");
+  EXPECT_EQ(said, "error, file not found! " + dir + "/absent.txt\nusing defaults\n");
+  EXPECT_EQ(m.num_x, 5);
 }
 
-struct recorder : settingsobserver {
-  std::vector<std::string> heard;  // "line what key" per note
-  void note(const settingsevent& e) override {
-    static const char* names[] = {"setting",    "partial",  "nomatch", "blockopen",
-                                  "blockclose", "unclosed", "value",   "badvalue",
-                                  "setline",    "refused",  "clipped", "longline"};
-    heard.push_back(std::to_string(e.line) + " " + names[static_cast<int>(e.what)] + " " + e.key);
+TEST(TrialSets, EachSetHasExactlyItsFlagCountsWithTheBlankWaitsLast) {
+  // Trials per set, with borders, with instant shifts, with blank waits.
+  for (auto [n, b, i, w] : std::vector<std::array<int, 4>>{
+           {4, 2, 0, 1}, {2, 5, 0, 0}, {5, 0, 5, 2}, {6, 3, 3, 6}, {3, -1, 1, -4}, {0, 1, 1, 1}}) {
+    for (unsigned seed = 1; seed <= 20; seed++) {
+      maphdl m;
+      mapdefaults(m);
+      m.num_trials_per_set = n;
+      m.num_with_borders = b;
+      m.num_instant_shifts = i;
+      m.num_blank_wait = w;
+      srand(seed);
+      int pos = 0;
+      m.addtrialset(9, 12, &pos);
+      m.addtrialset(12, 9, &pos);
+      const std::vector<trial*> made = items(m.trials);
+      ASSERT_EQ(made.size(), 2u * std::max(n, 0));
+      std::array<int, 4> flags = {};  // borders of each set, then instant shifts of each set
+      for (size_t k = 0; k < made.size(); k++) {
+        const int set = k / n, place = k % n;
+        EXPECT_EQ(made[k]->num_targets * 100 + made[k]->num_distracts, set ? 1209 : 912);
+        EXPECT_EQ(made[k]->blank_wait, place >= n - w) << n << " " << w << " " << place;
+        flags[set] += made[k]->borders;
+        flags[2 + set] += made[k]->instant_shift;
+      }
+      const int borders = std::clamp(b, 0, n), instants = std::clamp(i, 0, n);
+      EXPECT_EQ(flags, (std::array<int, 4>{borders, borders, instants, instants}))
+          << n << " " << b << " " << i << " seed " << seed;
+    }
   }
-};
+}
 
-// The watcher's line numbers are an editor's: CR, LF and CR LF each end one line, and a line
-// too long for the reader stays one line.
-TEST(settingsreader, countslinesasaneditordoes) {
-  std::string text = "num_x: 6\r\nnum_y: 6\rjunk\n\n" + std::string(300, 'x') +
-                     "\nwait_lengths:\r\n1\r\n\r\nlength_end:\r\nnum_targets: 9";
-  FILE* in = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
+TEST(TrialSets, WaitLengthsCycleAcrossSetLinesAndPoolsAreSharedByKey) {
   maphdl m;
   mapdefaults(m);
-  recorder r;
-  readsettings(m, in, &r);
-  fclose(in);
-  EXPECT_EQ(r.heard,
-            (std::vector<std::string>{
-                "1 setting num_x", "2 setting num_y", "3 nomatch ", "4 nomatch ", "5 nomatch ",
-                "5 longline ", "5 nomatch ", "6 blockopen wait_lengths", "7 value wait_lengths",
-                "8 badvalue wait_lengths", "9 blockclose wait_lengths", "10 partial num_targets"}));
-  EXPECT_EQ(m.num_targets_min, 9);
+  m.num_trials_per_set = 3;
+  int pos = 0;
+  m.addtrialset(12, 13, &pos);  // no wait lengths yet: every trial waits by index 0
+  m.wait_lengths[0] = 2, m.wait_lengths[1] = 6, m.num_wait_lengths = 2;
+  m.rotation_angles[0] = 0, m.rotation_angles[1] = 90, m.rotation_angles[2] = 180;
+  m.num_rotation_angles = 3;
+  m.addtrialset(9, 12, &pos);
+  m.addtrialset(9, 15, &pos);
+  std::vector<int> indices;
+  for (const trial* t : items(m.trials)) indices.push_back(t->wait_index);
+  EXPECT_EQ(indices, (std::vector<int>{0, 0, 0, 0, 1, 0, 1, 0, 1}));
+  // Distractors are not part of the key; each pool is a copy of the angles as the file gave them.
+  m.rotation_angles[0] = 45;
+  EXPECT_EQ(m.angle_pools, (std::map<std::string, std::vector<float>>{
+                               {"120000", {}}, {"90200", {0, 90, 180}}, {"90600", {0, 90, 180}}}));
+  EXPECT_EQ(conditionkey(12, 0, 2.5f, true, 0), "1202.510");  // as the results file prints it
+}
+
+using Results = tempfolder;
+
+// The tab file's name in the folder, or "failed"; both files must carry the same number.
+static std::string opennumber(const std::string& folder) {
+  FILE *tab, *coord;
+  char tab_name[256], coord_name[256];
+  if (!openresults(folder.c_str(), &tab, tab_name, &coord, coord_name)) return "failed";
+  fclose(tab);
+  fclose(coord);
+  const std::string name = tab_name, number = name.substr(name.rfind("results") + 7);
+  EXPECT_EQ(std::string(coord_name), folder + "/results_coord" + number);
+  return name.substr(name.rfind('/') + 1);
+}
+
+TEST_F(Results, TakesTheFirstNumberFreeForBothFilesAndTouchesNothingElse) {
+  EXPECT_EQ(opennumber(dir), "results0.txt");
+  EXPECT_EQ(opennumber(dir), "results1.txt");
+  // A gap is filled, but not where a stray coordinate file of an older run stands.
+  write("results3.txt", "old tab");
+  write("results_coord2.txt", "old coordinates");
+  write("results_coord5.txt", "");
+  EXPECT_EQ(opennumber(dir), "results4.txt");
+  EXPECT_EQ(opennumber(dir), "results6.txt");
+  EXPECT_EQ(read("results3.txt") + read("results_coord2.txt"), "old tabold coordinates");
+  EXPECT_FALSE(std::ifstream(dir + "/results2.txt").good());
+}
+
+TEST_F(Results, AFolderThatCannotTakeTheFilesFailsWithItsName) {
+  write("plainfile", "");
+  const std::string longer = dir + "/" + std::string(240, 'd');
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(opennumber(dir + "/plainfile"), "failed");
+  EXPECT_EQ(opennumber(longer), "failed");
+  snprintf(path, sizeof path, "%s/missing", dir.c_str());
+  maphdl m;
+  EXPECT_FALSE(m.init());  // the map's own start says so and leaves no handle behind
+  EXPECT_TRUE(m.results_file == nullptr && m.coord_file == nullptr);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "cannot create the results file " + dir + "/plainfile/results0.txt: Not a directory\n" +
+                "cannot create a results file in " + longer +
+                ": the file name is longer than 255 characters\ncannot create the results file " +
+                dir + "/missing/results0.txt: No such file or directory\n");
 }
