@@ -1,104 +1,59 @@
-// Noise fill order, grid lines, the mip chain against GLU's, and the kept texture name.
+// texture: the noise fill order, the grid lines, the mip chain against GLU's, and the kept name.
 #include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
-#include <GL/gl.h>
 #include <GL/glu.h>
+
 #include "foundation/texture.h"
 #include "tests/support/glcontext.h"
 
-namespace {
+using bytes = std::vector<unsigned char>;
 
-std::vector<unsigned char> teximage(GLuint texid, int level, int* w, int* h) {
+// A mip level read into a buffer of the base level's size, zeros past the level's own texels.
+static bytes teximage(GLuint texid, int level, const int size[2]) {
+  bytes px(size[0] * size[1] * 4);
   glBindTexture(GL_TEXTURE_2D, texid);
-  glGetTexLevelParameteriv(GL_TEXTURE_2D, level, GL_TEXTURE_WIDTH, w);
-  glGetTexLevelParameteriv(GL_TEXTURE_2D, level, GL_TEXTURE_HEIGHT, h);
-  std::vector<unsigned char> px(static_cast<size_t>(*w) * *h * 4);
-  glPixelStorei(GL_PACK_ALIGNMENT, 1);
   glGetTexImage(GL_TEXTURE_2D, level, GL_RGBA, GL_UNSIGNED_BYTE, px.data());
   return px;
 }
 
-}  // namespace
+TEST(Texture, NoiseRunsDownEachColumnOpaqueAndGridLinesStandEvenlySpaced) {
+  bytes noise(4 * 2 * 4), grid(10 * 4 * 4, 200), none(grid);
+  srand(7);
+  noisefill(noise.data(), 4, 2, 4);
+  srand(7);                    // the same seed: the numbers the fill must have used, in order
+  for (int k = 0; k < 8; k++)  // the k-th pixel filled is x = k / 2, y = k % 2
+    for (int c = 0; c < 4; c++)
+      EXPECT_EQ(noise[(k % 2 * 4 + k / 2) * 4 + c], c == 3 ? 255 : rand() % 256) << k << c;
 
-TEST(NoiseFill, RunsDownEachColumnWithOpaqueAlphaAndRepeatsForASeed) {
-  unsigned char a[32], b[32];
-  srand(7);
-  noisefill(a, 4, 2, 4);
-  srand(7);
-  int first[6];
-  for (int& r : first) r = rand() % 256;
-  // (0, 0) takes the first three numbers, then (0, 1): the column before the row.
-  EXPECT_EQ(a[0], first[0]);
-  EXPECT_EQ(a[2], first[2]);
-  EXPECT_EQ(a[4 * 4 + 0], first[3]);
-  EXPECT_EQ(a[4 * 4 + 2], first[5]);
-  for (int i = 3; i < 32; i += 4) EXPECT_EQ(a[i], 255);
-  srand(7);
-  noisefill(b, 4, 2, 4);
-  EXPECT_EQ(std::vector<unsigned char>(a, a + 32), std::vector<unsigned char>(b, b + 32));
+  const unsigned char black[4] = {0, 0, 0, 255};
+  gridlines(grid.data(), 10, 4, 4, 4, 2, black);
+  gridlines(none.data(), 10, 4, 4, 0, 0, black);
+  EXPECT_EQ(none, bytes(grid.size(), 200));
+  for (int i = 0; i < 10 * 4; i++)  // first and last bytes: 0 + 255 on a line, 200 + 200 off it
+    EXPECT_EQ(grid[4 * i] + grid[4 * i + 3],
+              "X.X..X.X.."[i % 10] == 'X' || "X.X."[i / 10] == 'X' ? 255 : 400)
+        << i;
 }
 
-TEST(GridLines, MarkEvenlySpacedColumnsAndRowsAndNoneForZero) {
-  const unsigned char mark[4] = {0, 0, 0, 255};
-  std::vector<unsigned char> img(10 * 3 * 4, 200);
-  gridlines(img.data(), 10, 3, 4, 4, 0, mark);
-  for (int x = 0; x < 10; x++) {
-    bool line = x == 0 || x == 2 || x == 5 || x == 7;
-    for (int y = 0; y < 3; y++) EXPECT_EQ(img[(y * 10 + x) * 4], line ? 0 : 200) << x << "," << y;
-  }
-  const unsigned char red[3] = {255, 0, 0};
-  std::vector<unsigned char> rgb(8 * 4 * 3, 9);
-  gridlines(rgb.data(), 8, 4, 3, 0, 2, red);
-  for (int y = 0; y < 4; y++) {
-    bool line = y == 0 || y == 2;
-    EXPECT_EQ(rgb[(y * 8 + 5) * 3], line ? 255 : 9);
-    EXPECT_EQ(rgb[(y * 8 + 5) * 3 + 1], line ? 0 : 9);
-  }
-}
-
-TEST(Upload, GivesTheSameMipLevelsAsGluBuild2DMipmaps) {
+TEST(Texture, UploadKeepsItsNameAndMatchesGluMipLevels) {
   ASSERT_TRUE(makeglcontext(16, 16));
-  struct size {
-    int w, h;
-  };
-  for (size s : {size{512, 512}, size{8, 2}, size{1, 4}}) {
-    rgbatex_t ours;
-    srand(11);
-    noise(&ours, s.w, s.h);
-    GLuint theirs = 0;
-    glGenTextures(1, &theirs);
+  const int sizes[][2] = {{512, 512}, {8, 2}, {1, 4}};
+  GLuint theirs = 0;
+  glGenTextures(1, &theirs);
+  for (auto& s : sizes) {
+    rgbatex_t ours;  // the name a new trial re-specifies, so driver memory stays flat
+    noise(&ours, s[0], s[1]);
+    const GLuint name = ours.texid;
+    noisefill(ours.data, s[0], s[1], 4);
+    upload(&ours);
+    EXPECT_EQ(ours.texid, name);
     glBindTexture(GL_TEXTURE_2D, theirs);
-    gluBuild2DMipmaps(GL_TEXTURE_2D, GL_RGBA, s.w, s.h, GL_RGBA, GL_UNSIGNED_BYTE, ours.data);
-    for (int level = 0;; level++) {
-      int w1, h1, w2, h2;
-      std::vector<unsigned char> a = teximage(ours.texid, level, &w1, &h1);
-      std::vector<unsigned char> b = teximage(theirs, level, &w2, &h2);
-      ASSERT_EQ(w1, w2) << s.w << "x" << s.h << " level " << level;
-      ASSERT_EQ(h1, h2);
-      EXPECT_EQ(a, b) << s.w << "x" << s.h << " level " << level;
-      if (w1 == 1 && h1 == 1) break;
-    }
-    glDeleteTextures(1, &theirs);
+    gluBuild2DMipmaps(GL_TEXTURE_2D, GL_RGBA, s[0], s[1], GL_RGBA, GL_UNSIGNED_BYTE, ours.data);
+    for (int level = 0; 1 << level <= std::max(s[0], s[1]); level++)
+      ASSERT_EQ(teximage(ours.texid, level, s), teximage(theirs, level, s))
+          << s[0] << "x" << s[1] << " level " << level;
   }
-}
-
-TEST(Upload, RespecifiesTheKeptNameAndReleaseForgetsIt) {
-  ASSERT_TRUE(makeglcontext(16, 16));
-  rgbatex_t t;
-  noise(&t, 4, 4);
-  const GLuint name = t.texid;
-  ASSERT_NE(name, 0u);
-  t.data[0] = 17;
-  upload(&t);
-  EXPECT_EQ(t.texid, name);
-  int w, h;
-  EXPECT_EQ(teximage(t.texid, 0, &w, &h)[0], 17);
-
-  t.release();
-  EXPECT_EQ(t.data, nullptr);
-  EXPECT_EQ(t.texid, 0u);
-  EXPECT_FALSE(glIsTexture(name));
-  t.release();  // a second release touches nothing
-  EXPECT_EQ(t.data, nullptr);
 }

@@ -1,157 +1,119 @@
-// display: the clock every phase is timed on, the frame-rate estimate that paces the animations,
-// the 16:10 picture area, and text that lands where it should in the colour asked for.
+// camera and display: projection, steering, clock, frame rate, 16:10 area, labels over the map.
 #include <gtest/gtest.h>
-
-#include <GL/gl.h>
 
 #include <ctime>
 #include <vector>
 
+#include "foundation/texture.h"
 #include "presentation/camera.h"
 #include "presentation/display.h"
 #include "tests/support/glcontext.h"
 
-namespace {
-
-double fake_now;
-double fakeclock() {
-  return fake_now;
+// Where the viewpoint puts a scene point, through GL's own model-view matrix.
+static vec eyepoint(camera& c, vec p) {
+  float m[16];
+  glLoadIdentity();
+  c.setproj();
+  glGetFloatv(GL_MODELVIEW_MATRIX, m);
+  return p.x * vec(m[0], m[1], m[2]) + p.y * vec(m[4], m[5], m[6]) + p.z * vec(m[8], m[9], m[10]) +
+         vec(m[12], m[13], m[14]);
 }
+
+TEST(Camera, InitSetsTheFrustumAndStepsMoveTheSceneAsSeenFromTheEye) {
+  ASSERT_TRUE(makeglcontext(64, 40));
+  glMatrixMode(GL_TEXTURE);
+  camera c;
+  c.init();
+  float m[16];
+  glGetFloatv(GL_PROJECTION_MATRIX, m);
+  const double n = 0.2, f = 999999999;
+  const double frustum[16] = {
+      1.25, 0, 0, 0, 0, 2, 0, 0, 0, 0, -(f + n) / (f - n), -1, 0, 0, -2 * f * n / (f - n), 0};
+  for (int i = 0; i < 16; ++i) EXPECT_NEAR(m[i], frustum[i], 1e-6) << i;
+
+  c.rot = vec(30, -50, 20);
+  vec p(0.3f, -1, 4), before = eyepoint(c, p);  // fails unless init left model-view current
+  c.right(-0.5f);
+  c.up(2);
+  c.forward(1.5f);
+  EXPECT_NEAR(mag(eyepoint(c, p) - before - vec(0.5f, -2, 1.5f, 0)), 0, 1e-4);
+  c.rotate(vec(70, 0, 0, 5));
+  EXPECT_EQ(c.rot.x, 90);
+  c.rotate(vec(-175, 400, -700));  // looking straight down is not allowed
+  EXPECT_NEAR(mag(c.rot - vec(-80, 350, -680, 0)), 0, 1e-4);
+}
+
+static double fake_now;
+static double (*const default_clock)() = display_clock;
 
 TEST(Display, ClockCountsFromStartAndFrameRateIsSampledPerTenth) {
-  double (*saved)() = display_clock;
-  display_clock = fakeclock;
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  EXPECT_NEAR(default_clock(), t.tv_sec + t.tv_nsec * 1e-9, 0.5);  // a monotonic clock
+  display_clock = [] { return fake_now; };
   displayhdl d{};
-  d.frame_count = 99;
+  d.fps = d.fps_time = d.fps_frames = 99;  // stale values startclock must clear
   fake_now = 5000;
   d.startclock();
-  EXPECT_EQ(d.frame_count, 0);
-  auto at = [&](double since_start, double frames) {
-    fake_now = 5000 + since_start;
-    d.frame_count = frames;
-    return d.getfps();
-  };
-  EXPECT_EQ(at(0.05, 3), 0);  // still the first tenth: no sample yet
-  EXPECT_NEAR(d.gettime(), 0.05, 1e-9);
-  EXPECT_DOUBLE_EQ(at(2.5, 150), 60);
-  EXPECT_DOUBLE_EQ(at(2.58, 160), 60);  // same tenth: the last value, only time moves
-  EXPECT_NEAR(d.time, 2.58, 1e-9);
-  EXPECT_DOUBLE_EQ(at(12.5, 450), 30);  // after a pause: the mean over the pause
-  at(12.69, 460);
-  EXPECT_NEAR(at(12.71, 461), 50, 1e-3);  // a new tenth is a new sample, however close
-  display_clock = saved;
-
-  timespec before, after;
-  clock_gettime(CLOCK_MONOTONIC, &before);
-  double now = display_clock();
-  clock_gettime(CLOCK_MONOTONIC, &after);
-  EXPECT_GE(now, before.tv_sec + before.tv_nsec * 1e-9 - 1e-6);  // the default is monotonic
-  EXPECT_LE(now, after.tv_sec + after.tv_nsec * 1e-9 + 1e-6);
-}
-
-std::vector<int> fit(int w, int h) {
-  int v[4];
-  fitviewport(w, h, v);
-  return {v[0], v[1], v[2], v[3]};
+  // Time, frames, estimate: none in the first tenth, one sample a tenth, the mean over a pause.
+  const double steps[][3] = {{0.05, 3, 0},    {2.5, 150, 60},        {2.58, 160, 60},
+                             {12.5, 450, 30}, {12.69, 460, 52.6316}, {12.71, 461, 50}};
+  for (auto& s : steps) {
+    fake_now = 5000 + s[0];
+    d.frame_count = s[1];
+    EXPECT_NEAR(d.getfps(), s[2], 1e-3) << s[0];
+  }
 }
 
 TEST(Display, PictureAreaIsTheLargestCentred16By10) {
-  EXPECT_EQ(fit(1280, 800), (std::vector<int>{0, 0, 1280, 800}));
-  EXPECT_EQ(fit(1280, 1024), (std::vector<int>{0, 112, 1280, 800}));
-  EXPECT_EQ(fit(3840, 1080), (std::vector<int>{1056, 0, 1728, 1080}));
-  EXPECT_EQ(fit(-5, 0), (std::vector<int>{0, 0, 0, 0}));
-  for (int w = 1; w < 300; w += 7)
-    for (int h = 1; h < 300; h += 5) {
-      std::vector<int> v = fit(w, h);
-      ASSERT_TRUE(v[2] == w || v[3] == h) << w << "x" << h;
-      ASSERT_TRUE(v[0] + v[2] <= w && w - v[2] - 2 * v[0] <= 1) << w << "x" << h;  // centred
-      ASSERT_TRUE(v[1] + v[3] <= h && h - v[3] - 2 * v[1] <= 1) << w << "x" << h;
-      // The side that does not fill the window is the nearest whole pixel to 16:10.
-      ASSERT_LE(std::abs(10 * v[2] - 16 * v[3]), w * 10 > h * 16 ? 5 : 8) << w << "x" << h;
-    }
+  // Window, then x, y, width and height, the short side rounded to the nearest pixel.
+  const int cases[][6] = {{1280, 1024, 0, 112, 1280, 800}, {3840, 1080, 1056, 0, 1728, 1080},
+                          {1, 100, 0, 49, 1, 1},           {100, 1, 49, 0, 2, 1},
+                          {100, 2, 48, 0, 3, 2},           {-5, 0, 0, 0, 0, 0}};
+  for (auto& c : cases) {
+    int v[4];
+    fitviewport(c[0], c[1], v);
+    EXPECT_EQ(std::vector<int>(v, v + 4), std::vector<int>(c + 2, c + 6)) << c[0] << "x" << c[1];
+  }
 }
 
-// Stands in for the toolkit's font: a solid 9x15 block that advances like it.
-void blockglyph(int) {
-  static const std::vector<unsigned char> solid(2 * 15, 0xff);
-  glBitmap(9, 15, 0, 0, 9, 0, solid.data());
+const int W = 320, H = 200;
+static const std::vector<unsigned char> block(2 * 15, 0xff);  // a 9x15 glyph, all ink
+
+// The lowest row with white pixels, its leftmost white column, and the number of white pixels.
+static std::vector<int> whitepixels() {
+  std::vector<unsigned char> px(W * H * 4);
+  glReadPixels(0, 0, W, H, GL_RGBA, GL_UNSIGNED_BYTE, px.data());
+  std::vector<int> found{-1, -1, 0};
+  for (int i = 0; i < W * H; ++i)
+    if (px[4 * i] > 250 && px[4 * i + 1] > 250 && px[4 * i + 2] > 250 && found[2]++ == 0)
+      found = {i / W, i % W, 1};
+  return found;
 }
 
-// Lowest row, leftmost column and width of the white pixels of a w x h frame; -1, -1, 0 if none.
-std::vector<int> whitebox(int w, int h) {
-  std::vector<unsigned char> px(w * h * 4);
-  glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, px.data());
-  int row = -1, left = w, right = -1;
-  for (int i = 0; i < w * h; ++i)
-    if (px[4 * i] > 250 && px[4 * i + 1] > 250 && px[4 * i + 2] > 250) {
-      if (row < 0) row = i / w;
-      left = std::min(left, i % w);
-      right = std::max(right, i % w);
-    }
-  return {row, right < 0 ? -1 : left, right - left + 1 > 0 ? right - left + 1 : 0};
-}
-
-TEST(Display, TextStandsAtItsWindowFractionUntexturedAndLeavesTheMatrix) {
-  const int W = 320, H = 200;
+TEST(Display, TextIsWhiteAtItsFractionOverNearerDrawingAndLeavesDepthAlone) {
   ASSERT_TRUE(makeglcontext(W, H));
-  void (*saved)(int) = display_glyph;
-  display_glyph = blockglyph;
+  display_glyph = [](int) { glBitmap(9, 15, 0, 0, 9, 0, block.data()); };  // as the toolkit's font
   cam.init();
-  // What the map leaves behind: a green texture bound and texturing on.
-  GLuint tex;
-  const unsigned char green[4] = {0, 255, 0, 255};
-  glGenTextures(1, &tex);
-  glBindTexture(GL_TEXTURE_2D, tex);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-  glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, 1, 1, 0, GL_RGBA, GL_UNSIGNED_BYTE, green);
-  glEnable(GL_TEXTURE_2D);
+  // Left by the map: a turned matrix, a black texture bound, depth test on and a nearer depth.
   glRotatef(30, 0, 1, 0);
-  float before[16], after[16];
-  glGetFloatv(GL_MODELVIEW_MATRIX, before);
-  glClear(GL_COLOR_BUFFER_BIT);
-  glColor3f(1, 0, 0);  // the raster position must take the text's colour, not this one
-  display.renderstring2d("ab", 1, 1, 1, 0.5f, 0.5f);
-  glGetFloatv(GL_MODELVIEW_MATRIX, after);
-  for (int i = 0; i < 16; ++i) EXPECT_EQ(before[i], after[i]) << i;
-  std::vector<int> box = whitebox(W, H);
-  EXPECT_NEAR(box[0], 0.4925 * H, 1.0);  // baseline at 49.25 % of the height
-  EXPECT_NEAR(box[1], W / 2, 1.0);
-  EXPECT_EQ(box[2], 18);  // both characters, side by side
-
-  glClear(GL_COLOR_BUFFER_BIT);
-  display.renderstring2d("WATCH", 1, 1, 1, 0, 0.92f);  // phase labels start at the left edge
-  EXPECT_EQ(whitebox(W, H), (std::vector<int>{int(0.92 * 0.985 * H), 0, 45}));
-
-  glClear(GL_COLOR_BUFFER_BIT);
-  display.renderstring2d("", 0.25f, 0.5f, 0.75f, 0, 0);
-  float colour[4];
-  glGetFloatv(GL_CURRENT_COLOR, colour);
-  EXPECT_EQ(std::vector<float>(colour, colour + 3), (std::vector<float>{0.25f, 0.5f, 0.75f}));
-  EXPECT_EQ(whitebox(W, H)[2], 0);
-  display_glyph = saved;
-  glDeleteTextures(1, &tex);
-}
-
-TEST(Display, TextShowsOverNearerDrawingAndLeavesDepthAlone) {
-  const int W = 320, H = 200;
-  ASSERT_TRUE(makeglcontext(W, H));
-  void (*saved)(int) = display_glyph;
-  display_glyph = blockglyph;
-  cam.init();
+  rgbatex_t black;
+  gridnoise(&black, 1, 1, 1, 0);
+  black.bind();
   glEnable(GL_DEPTH_TEST);
-  glDepthFunc(GL_LEQUAL);
-  // A depth of 0 everywhere stands for the swaying map tilted nearer than the text's plane.
-  glClearDepth(0.0);
-  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-  display.renderstring2d("WATCH", 1, 1, 1, 0, 0.92f);
-  EXPECT_EQ(whitebox(W, H)[2], 45);
-  EXPECT_TRUE(glIsEnabled(GL_DEPTH_TEST));  // the map's depth test is back on afterwards
+  glClearDepth(0);
+  glClear(GL_DEPTH_BUFFER_BIT);
+  glColor3f(1, 0, 0);  // the raster position must take the text's colour, not this one
+  // Text, x and y fraction, then the lowest row (y * 0.985 of the height), column and white pixels.
+  const std::pair<const char*, std::vector<float>> labels[] = {
+      {"ab", {0.33f, 0.25f, 49, 105, 2 * 9 * 15}}, {"WATCH", {0, 0.92f, 181, 0, 5 * 9 * 15}}};
+  for (auto& [text, l] : labels) {
+    glClear(GL_COLOR_BUFFER_BIT);
+    display.renderstring2d(text, 1, 1, 1, l[0], l[1]);
+    EXPECT_EQ(whitepixels(), std::vector<int>(l.begin() + 2, l.end())) << text;
+  }
+  EXPECT_TRUE(glIsEnabled(GL_DEPTH_TEST));  // back on for the map
   float depth = -1;
-  glReadPixels(2, int(0.92 * 0.985 * H) + 2, 1, 1, GL_DEPTH_COMPONENT, GL_FLOAT, &depth);
+  glReadPixels(2, 183, 1, 1, GL_DEPTH_COMPONENT, GL_FLOAT, &depth);  // inside the W
   EXPECT_EQ(depth, 0.0f);  // clicks read this buffer: text must not write into it
-  glClearDepth(1.0);
-  glDisable(GL_DEPTH_TEST);
-  display_glyph = saved;
 }
-
-}  // namespace
