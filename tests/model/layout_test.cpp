@@ -59,14 +59,15 @@ TEST(Layout, ColourRunsAndShiftDirections) {
     EXPECT_EQ(got, want) << count << " with " << entries;
   }
   // The nine draws: (0, 0) goes right, a diagonal keeps its x going left and its y going right.
-  std::string ends;
+  std::vector<std::pair<float, float>> ends;
   for (int x = -1; x <= 1; x++)
     for (int y = -1; y <= 1; y++) {
       const vec d = correctshift(vec(x, y, 0));
-      ends +=
-          std::to_string(static_cast<int>(d.x)) + "," + std::to_string(static_cast<int>(d.y)) + " ";
+      ends.emplace_back(d.x, d.y);
     }
-  EXPECT_EQ(ends, "-1,0 -1,0 -1,0 0,-1 1,0 0,1 0,-1 1,0 0,1 ");
+  EXPECT_EQ(ends,
+            (std::vector<std::pair<float, float>>{
+                {-1, 0}, {-1, 0}, {-1, 0}, {0, -1}, {1, 0}, {0, 1}, {0, -1}, {1, 0}, {0, 1}}));
 }
 
 using ResetMap = glmap;

@@ -23,9 +23,6 @@ std::vector<T> items(const generator<T>& g) {
 }
 
 inline double fake_now;  // the display clock's reading, seconds
-inline double fakeclock() {
-  return fake_now;
-}
 
 // Two targets and two distractors on the default grid, drawn into 320 x 200 pixels after ten
 // seconds of idle screen at 60 frames a second.
@@ -41,7 +38,7 @@ struct glmap : testing::Test {
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
     glDepthFunc(GL_LEQUAL);
     cam.init();
-    display_clock = fakeclock;
+    display_clock = [] { return fake_now; };
     fake_now = 100;
     display.startclock();
     fake_now = 110;
