@@ -44,7 +44,7 @@ TEST(Texture, UploadKeepsItsNameAndMatchesGluMipLevels) {
   GLuint theirs = 0;
   glGenTextures(1, &theirs);
   for (auto& s : sizes) {
-    rgbatex_t ours;  // the name a new trial re-specifies, so driver memory stays flat
+    rgbatex_t ours;  // each trial uploads into the same name, so driver memory stays flat
     noise(&ours, s[0], s[1]);
     const GLuint name = ours.texid;
     noisefill(ours.data, s[0], s[1], 4);
