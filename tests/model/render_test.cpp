@@ -10,7 +10,6 @@ TEST_F(Render, ShiftsStepByTheFrameRateOrAtOnceAndEndExactlyOneCellOn) {
   EXPECT_NEAR(m.map_pos.x, 0.14 / 120, 1e-5);
   m.finishshift();
   EXPECT_TRUE(m.map_pos.x == 0.14f && m.map_pos.y == 0);
-  m.map_pos = vec();
   m.instant_shift = true;
   m.shift_dir = m.shift_step = vec(0, -1, 0);
   run(1, 6);
