@@ -7,9 +7,7 @@ const int side = map_tex_size;
 const unsigned char ring[3] = {9, 8, 7};
 const double radius = 45.9;  // of a disc on the default 5 x 5 grid, texels
 // Texel of the disc centres of column or row c of the default grid.
-double centre(int c) {
-  return 465.45 * c / 5 + 25.6 + radius;
-}
+const auto centre = [](int c) { return 465.45 * c / 5 + 25.6 + radius; };
 }  // namespace
 
 TEST(Layout, ThinningKeepsCellsWithEvenColumnAndRowSoNoneTouch) {
