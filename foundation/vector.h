@@ -42,13 +42,13 @@ vec operator-(float s, vec v);
 vec operator*(float s, vec v);
 vec operator/(float s, vec v);
 
-vec abs(vec v);                 // flips the sign of components that compare below 0
-float mag(vec v);               // length over all four components
-vec norm(vec v);                // v / mag(v)
-float dot(vec a, vec b);        // four-component dot product
-float dist(vec a, vec b);       // mag(b - a)
-vec cross(vec a, vec b);        // 3-D cross product, w = 0
-vec cross(vec u, vec v, vec t); // 4-D cross product, orthogonal to u, v and t
-vec rotx(vec v, float angle);   // about the x axis, radians, right-hand rule, w = 0
-vec roty(vec v, float angle);   // about the y axis
-vec rotz(vec v, float angle);   // about the z axis
+vec abs(vec v);                  // flips the sign of components that compare below 0
+float mag(vec v);                // length over all four components
+vec norm(vec v);                 // v / mag(v)
+float dot(vec a, vec b);         // four-component dot product
+float dist(vec a, vec b);        // mag(b - a)
+vec cross(vec a, vec b);         // 3-D cross product, w = 0
+vec cross(vec u, vec v, vec t);  // 4-D cross product, orthogonal to u, v and t
+vec rotx(vec v, float angle);    // about the x axis, radians, right-hand rule, w = 0
+vec roty(vec v, float angle);    // about the y axis
+vec rotz(vec v, float angle);    // about the z axis

@@ -9,9 +9,9 @@
 template <class T>
 class gen_node {
  public:
-  T value;            // the stored value
-  gen_node* next;     // following node, null at the tail
-  gen_node* prev;     // preceding node, null at the head
+  T value;         // the stored value
+  gen_node* next;  // following node, null at the tail
+  gen_node* prev;  // preceding node, null at the head
 
   explicit gen_node(T v) : value(v), next(nullptr), prev(nullptr) {}
 };
@@ -38,8 +38,10 @@ class generator {
   void add(T v) {
     gen_node<T>* n = new gen_node<T>(v);
     n->prev = tail;
-    if (tail) tail->next = n;
-    else head = n;
+    if (tail)
+      tail->next = n;
+    else
+      head = n;
     tail = n;
     size++;
   }
@@ -59,10 +61,14 @@ class generator {
 
   // Unlinks and releases node n of this pool, returning its value.
   T rem(gen_node<T>* n) {
-    if (n->prev) n->prev->next = n->next;
-    else head = n->next;
-    if (n->next) n->next->prev = n->prev;
-    else tail = n->prev;
+    if (n->prev)
+      n->prev->next = n->next;
+    else
+      head = n->next;
+    if (n->next)
+      n->next->prev = n->prev;
+    else
+      tail = n->prev;
     T v = n->value;
     delete n;
     size--;

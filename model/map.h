@@ -29,20 +29,20 @@ extern char path[256];
 
 class maphdl {
  public:
-  FILE* results_file;        // tab results file results<N>.txt
-  FILE* coord_file;          // coordinate results file results_coord<N>.txt
-  float wait_lengths[100];   // settings list wait_lengths, seconds, in file order
-  int num_wait_lengths;      // entries of wait_lengths in use
+  FILE* results_file;          // tab results file results<N>.txt
+  FILE* coord_file;            // coordinate results file results_coord<N>.txt
+  float wait_lengths[100];     // settings list wait_lengths, seconds, in file order
+  int num_wait_lengths;        // entries of wait_lengths in use
   float rotation_angles[100];  // settings list rotation_angles, degrees, in file order
-  int num_rotation_angles;   // entries of rotation_angles in use
-  float wait_length;         // running trial: WAIT length, seconds
-  float watch_length;        // WATCH length, seconds
-  float shift_length;        // SHIFT length, seconds
-  float rotate_length;       // ROTATE length, seconds
-  bool instant_shift;        // running trial: the shift is applied at once
-  int trial_count;           // trials started; the running trial's number
+  int num_rotation_angles;     // entries of rotation_angles in use
+  float wait_length;           // running trial: WAIT length, seconds
+  float watch_length;          // WATCH length, seconds
+  float shift_length;          // SHIFT length, seconds
+  float rotate_length;         // ROTATE length, seconds
+  bool instant_shift;          // running trial: the shift is applied at once
+  int trial_count;             // trials started; the running trial's number
   std::map<std::string, std::vector<float>> angle_pools;  // condition key -> angles not yet used
-  generator<trial*> trials;  // trial records not yet run
+  generator<trial*> trials;                               // trial records not yet run
   int num_targets_min;       // setting num_targets, first number (only echoed)
   int num_targets_max;       // setting num_targets, second number (only echoed)
   int num_distracts_min;     // setting num_distracts, first number (only echoed)
@@ -75,13 +75,13 @@ class maphdl {
   float rotate_angle;        // running trial: rotation reached in ROTATE, degrees
   GLuint background_list;    // display list: background quad and under layer
   GLuint map_list;           // display list: the top layer
-  generator<int> clicked_cells;   // cells clicked in the running trial, each once
-  generator<int> target_cells;    // cells holding a target, in drawing order
-  generator<int> distract_cells;  // cells holding a distractor, in drawing order
+  generator<int> clicked_cells;                 // cells clicked in the running trial, each once
+  generator<int> target_cells;                  // cells holding a target, in drawing order
+  generator<int> distract_cells;                // cells holding a distractor, in drawing order
   std::vector<std::pair<float, float>> clicks;  // grid position of every click, repeats included
-  char results_name[256];    // full name of results_file, for messages about it
-  char coord_name[256];      // full name of coord_file, for messages about it
-  vec shift_step;            // the trial shift as drawn, in cells; instant shift zeroes shift_dir only
+  char results_name[256];                       // full name of results_file, for messages about it
+  char coord_name[256];                         // full name of coord_file, for messages about it
+  vec shift_step;  // the trial shift as drawn, in cells; instant shift zeroes shift_dir only
 
   maphdl();
   ~maphdl();
@@ -94,8 +94,8 @@ class maphdl {
   void loadsettings(const char* name);  // reads `path`/name; echoes into results_file
   void reset_map();                     // lays out the running trial (needs a GL context)
   void render(int phase);               // draws phase 0 WATCH .. 4 PICK (needs a GL context)
-  void finishshift();                   // at the end of SHIFT: the under layer stands exactly one cell on
-  int checkclick(double x, double y);   // 0 target, 1 distractor, 2 empty, 3 already clicked
+  void finishshift();  // at the end of SHIFT: the under layer stands exactly one cell on
+  int checkclick(double x, double y);  // 0 target, 1 distractor, 2 empty, 3 already clicked
 
   // Builds num_trials_per_set trials for one set line and their angle pools; wait_pos is the
   // block's wait-length position, carried from set line to set line.

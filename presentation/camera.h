@@ -10,8 +10,8 @@ class camera {
   vec rot;  // rotation angles in degrees: x pitch, y yaw, z roll
 
   camera();
-  void init();     // projection: glFrustum(-0.16, 0.16, -0.1, 0.1, 0.2, 999999999); model-view current
-  void setproj();  // multiplies the current matrix by the viewpoint
+  void init();  // projection: glFrustum(-0.16, 0.16, -0.1, 0.1, 0.2, 999999999); model-view current
+  void setproj();    // multiplies the current matrix by the viewpoint
   void move(vec d);  // moves the scene by d as seen from the eye
   void forward(float f);
   void backward(float f);
