@@ -16,6 +16,9 @@ extern int count[16];       // trials started per (targets, distractors) pair, 4
 extern float points;        // the subject's running score, shown on the idle screen
 
 void init();
+// The GL state the whole run draws with: only fully opaque fragments (the map's holes are
+// alpha 0), blending, depth test LEQUAL, back faces culled, black clear colour.
+void fixglstate();
 void reshape(int width, int height);
 void release();
 void displayfunc();

@@ -58,9 +58,7 @@ void flushrecords() {
   flushresults(map.coord_file, map.coord_name);
 }
 
-void init() {
-  srand(time(nullptr));
-  cam.init();
+void fixglstate() {
   glEnable(GL_ALPHA_TEST);
   glAlphaFunc(GL_GEQUAL, 1.0f);
   glEnable(GL_BLEND);
@@ -72,6 +70,12 @@ void init() {
   glFrontFace(GL_CCW);
   glCullFace(GL_BACK);
   glClearColor(0, 0, 0, 0);
+}
+
+void init() {
+  srand(time(nullptr));
+  cam.init();
+  fixglstate();
   display.init();
   mouse.init(200.0f, display.height, display.width);
   // Without results files a subject's hour would leave nothing behind: stop before any trial.
