@@ -33,7 +33,7 @@ sm_install_missing() {
 }
 
 # sm_build DIR [cmake options...]: configures DIR once (again when the options change) and
-# builds it with two jobs, the machine's cores.
+# builds it with two jobs, the machine's cores: the targets named in SM_BUILD_TARGETS, or all.
 sm_build() {
   local dir=$1
   shift
@@ -42,5 +42,7 @@ sm_build() {
     cmake -S . -B "$dir" "$@" || return 1
     printf '%s' "$options" >"$stamp"
   fi
-  cmake --build "$dir" -j2
+  local targets=()
+  for t in ${SM_BUILD_TARGETS:-}; do targets+=(--target "$t"); done
+  cmake --build "$dir" -j2 "${targets[@]}"
 }
