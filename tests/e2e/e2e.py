@@ -55,7 +55,7 @@ set_end
 """
 
 
-def play(run, design, clicks, watch_click=False):
+def play(run, clicks, watch_click=False):
     """One trial: 'g', the timed phases, the given clicks in PICK, 's'. `clicks` maps the
     trial's rotation angle to the screen points to click. With `watch_click`, one click lands
     before PICK, where it must be ignored."""
@@ -141,7 +141,7 @@ def case_whole_run(run, folder):
             cells.append(cells[0])
         else:
             cells = []
-        points = play(run, design, lambda a: onscreen(run, cells, design, a),
+        points = play(run, lambda a: onscreen(run, cells, design, a),
                       watch_click=kind == "few")
         planned.append((kind, len(set(points))))
         # Both files hold the finished trial at once: a later crash cannot take it.
@@ -174,7 +174,7 @@ def case_killed_run(run, folder):
     run.waitready()
     for _ in range(2):
         cells = xsubject.somecells(design.num_x, design.num_y, 3)
-        play(run, design, lambda a: onscreen(run, cells, design, a))
+        play(run, lambda a: onscreen(run, cells, design, a))
     run.starttrial()
     time.sleep(0.3)
     run.kill()
