@@ -55,6 +55,23 @@ set_end
 """
 
 
+ONE_TRIAL_DESIGN = """num_x: 10
+num_y: 10
+watch_length: 0.8
+shift_length: 0.4
+rotate_length: 0.4
+wait_lengths:
+0.3
+length_end:
+rotation_angles:
+-30
+angle_end:
+target_distract_sets:
+9 12
+set_end:
+"""
+
+
 def play(run, clicks, watch_click=False):
     """One trial: 'g', the timed phases, the given clicks in PICK, 's'. `clicks` maps the
     trial's rotation angle to the screen points to click. With `watch_click`, one click lands
@@ -187,6 +204,34 @@ def case_killed_run(run, folder):
         checktrial(trial, design)
 
 
+def case_letterboxed_trial(run, folder):
+    """A trial on a 5:4 screen: the map stays inside the centred 16:10 picture, the bands stay
+    black in every phase, and clicks still find their cells through the offset picture."""
+    design = Design(ONE_TRIAL_DESIGN)
+    g = run.geometry
+    bands = [(0, 0, g.width, g.height - g.vy - g.vh), (0, g.height - g.vy, g.width, g.height)]
+    picture = (g.vx, g.height - g.vy - g.vh, g.vx + g.vw, g.height - g.vy)
+    run.waitready()
+    lit = []
+
+    def sweep(angle):
+        shot = run.shot(os.path.join(folder, "pick.png"))
+        lit.append((sum(shot.lit(b) for b in bands), shot.lit(picture)))
+        return onscreen(run, xsubject.lattice(design.num_x, design.num_y), design, angle)
+
+    play(run, sweep)
+    expect(lit[0][0] == 0, f"{lit[0][0]} lit pixels in the black bands during PICK")
+    expect(lit[0][1] > 0.95 * g.vw * g.vh, "the map does not fill the 16:10 picture in PICK")
+    run.key("g")
+    expect(run.wait(timeout=30) == 0, "the run did not end with status 0")
+    trials, messages = readtab(run.resultspath(), design)
+    readcoord(run.resultspath(coord=True), trials)
+    checktrial(trials[0], design)
+    expect(trials[0].hits[:2] == [trials[0].targets, trials[0].distracts],
+           f"a click on every cell found {trials[0].hits[:2]} of {trials[0].targets} targets "
+           f"and {trials[0].distracts} distractors")
+
+
 def case_missing_settings(run, folder):
     """No settings file: both messages, defaults, a results file with only its header, and
     'g' ends the run with a failure status since there is no trial to run."""
@@ -217,6 +262,7 @@ CASES = {
     "idle_screen": (case_idle_screen, "num_x: 10\nnum_y: 10\n"),
     "whole_run": (case_whole_run, SHORT_DESIGN),
     "killed_run": (case_killed_run, SHORT_DESIGN),
+    "letterboxed_trial": (case_letterboxed_trial, ONE_TRIAL_DESIGN),
     "missing_settings": (case_missing_settings, None),
     "results_folder_readonly": (case_results_folder_readonly, SHORT_DESIGN),
 }
