@@ -173,6 +173,22 @@ class Shot:
     def lit(self, box):
         return self.count(box, lambda r, g, b: r or g or b)
 
+    def redblocks(self, size=8, share=0.5):
+        """How many size x size blocks of the screen are mostly full red (red byte 255): a
+        target's disc seen through its hole. Noise reaches 255 in one pixel of 256."""
+        full = bytes(255) + b"\x01"  # maps the red byte 255 to 1, every other to 0
+        red = self.pixels[0::3].translate(full)
+        w = self.width
+        found = 0
+        for top in range(0, self.height - size + 1, size):
+            sums = [0] * (w // size)
+            for y in range(top, top + size):
+                line = red[y * w:(y + 1) * w]
+                for b in range(w // size):
+                    sums[b] += sum(line[b * size:(b + 1) * size])
+            found += sum(1 for n in sums if n > share * size * size)
+        return found
+
     def whitepixels(self, box=None):
         left, top, right, bottom = clip(box or (0, 0, self.width, self.height), self.width,
                                         self.height)

@@ -82,16 +82,21 @@ def play(run, clicks, watch_click=False):
         expect(not run.picking(), "PICK came before the early click was sent; lengthen WATCH")
     # Every screen until PICK shows a phase label, whatever the map does beneath it.
     labels = set()
+    shots = []
 
     def pick():
-        shot = run.shot()
-        if run.picking(shot):
+        shots.append(run.shot())
+        if run.picking(shots[-1]):
             return True
-        labels.add(run.label(shot))
+        labels.add(run.label(shots[-1]))
         return False
 
     run.waitfor("PICK phase", pick, timeout=60, interval=0.05)
     expect(labels <= {4, 5, 6}, f"a screen before PICK showed no phase label (lengths {labels})")
+    # Red shows through the target holes while the layers are aligned, and nowhere once the
+    # layer beneath has moved on by a cell: the subject must recall, not see, the targets.
+    expect(shots[0].redblocks() > 0, "no red target disc showed at the start of WATCH")
+    expect(shots[-1].redblocks() == 0, "red shows in PICK, after the shift")
     points = clicks(run.lastangle())
     run.clickat(points)
     run.finishtrial()
