@@ -173,6 +173,12 @@ class Shot:
     def lit(self, box):
         return self.count(box, lambda r, g, b: r or g or b)
 
+    def crop(self, box):
+        """The pixels of a box, row after row, for comparing one screen with another."""
+        left, top, right, bottom = clip(box, self.width, self.height)
+        return b"".join(self.pixels[3 * (y * self.width + left):3 * (y * self.width + right)]
+                        for y in range(top, bottom))
+
     def redblocks(self, size=8, share=0.5):
         """How many size x size blocks of the screen are mostly full red (red byte 255): a
         target's disc seen through its hole. Noise reaches 255 in one pixel of 256."""

@@ -153,6 +153,8 @@ def case_whole_run(run, folder):
     design = Design(SHORT_DESIGN)
     run.waitready()
     planned = []
+    scoreline = run.geometry.textbox(0.5, 0.48, 24)
+    scores = [run.shot().crop(scoreline)]
     total = len(design.sets) * design.per_set
     for i in range(total):
         kind = ("sweep", "few", "none")[i % 3]
@@ -166,6 +168,7 @@ def case_whole_run(run, folder):
         points = play(run, lambda a: onscreen(run, cells, design, a),
                       watch_click=kind == "few")
         planned.append((kind, len(set(points))))
+        scores.append(run.shot().crop(scoreline))
         # Both files hold the finished trial at once: a later crash cannot take it.
         trials, _ = readtab(run.resultspath(), design)
         expect(len(trials) == i + 1 and trials[-1].complete,
@@ -186,6 +189,11 @@ def case_whole_run(run, folder):
             expect(len(trial.clicks) == distinct,
                    f"trial {trial.number}: {len(trial.clicks)} clicks recorded for {distinct} "
                    "points clicked in PICK")
+        # The idle screen after the trial shows a new score exactly when the trial scored.
+        score = trial.hits[0] - trial.hits[1] - trial.hits[2]
+        changed = scores[trial.number] != scores[trial.number - 1]
+        expect(changed == (score != 0), f"trial {trial.number} scored {score}, but the idle "
+               f"screen's score line {'changed' if changed else 'stayed the same'}")
     checkdesign(trials, messages, design)
     checktally(run.stdout(), trials)
 
