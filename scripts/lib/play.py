@@ -151,8 +151,8 @@ set_end:
 
 
 def screenshots(outdir, program):
-    """Every phase of one trial with borders, and the idle screen on a 16:10 and a 5:4
-    screen, scaled to 640 pixels across for the README."""
+    """Every phase of one trial with borders on a 16:10 screen, the idle screen and PICK on a
+    5:4 one, scaled to 640 pixels across for the README."""
     os.makedirs(outdir, exist_ok=True)
     work = tempfile.mkdtemp(prefix="sm-shots.")
     try:
@@ -162,6 +162,7 @@ def screenshots(outdir, program):
                                program, settings=DOCS_DESIGN)
             run.waitready()
             run.shot(os.path.join(work, "idle-5x4.png"))
+            tour(run, DOCS_DESIGN, work, "square", random.Random(7))
             run.stop()
         finally:
             server.stop()
@@ -178,7 +179,7 @@ def screenshots(outdir, program):
         finally:
             server.stop()
         names = {"0-idle.png": "idle.png", "idle-5x4.png": "idle-5x4.png",
-                 "6-idle-after.png": "idle-after.png"}
+                 "square-pick.png": "pick-5x4.png", "6-idle-after.png": "idle-after.png"}
         for i, phase in enumerate(PHASES + ["PICK"], 1):
             names[f"trial-{phase.lower()}.png"] = f"{i}-{phase.lower()}.png"
         for source, target in names.items():
