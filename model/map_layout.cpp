@@ -160,31 +160,26 @@ void maphdl::reset_map() {
   candidates.fill(0, num_x * num_y);
   thinpool(&candidates, num_y);
 
+  // Targets first, then distractors, from the same candidates, so no cell gets both; each kind
+  // takes its colours in runs. Only targets mark the under layer red.
   int unplaced = 0;
-  int k = 0, n = 0;
-  for (int i = 0; i < num_targets; i++) {
-    if (candidates.size == 0) {
-      unplaced++;
-      continue;
+  auto place = [&](int items, generator<int>* cells, unsigned char* under,
+                   const unsigned char* colours, int entries) {
+    int k = 0, n = 0;
+    for (int i = 0; i < items; i++) {
+      if (candidates.size == 0) {
+        unplaced++;
+        continue;
+      }
+      int m = candidates.randnum();
+      cells->sadd(m);
+      paintitem(map_tex.data, under, map_tex.width, map_tex.height, num_x, num_y, m, borders,
+                borderwidth, colours + 3 * k);
+      nextcolour(&k, &n, items, entries);
     }
-    int m = candidates.randnum();
-    target_cells.sadd(m);
-    paintitem(map_tex.data, under_tex.data, map_tex.width, map_tex.height, num_x, num_y, m, borders,
-              borderwidth, tarcol + 3 * k);
-    nextcolour(&k, &n, num_targets, num_tarcol);
-  }
-  k = n = 0;
-  for (int i = 0; i < num_distracts; i++) {
-    if (candidates.size == 0) {
-      unplaced++;
-      continue;
-    }
-    int m = candidates.randnum();
-    distract_cells.sadd(m);
-    paintitem(map_tex.data, nullptr, map_tex.width, map_tex.height, num_x, num_y, m, borders,
-              borderwidth, discol + 3 * k);
-    nextcolour(&k, &n, num_distracts, num_discol);
-  }
+  };
+  place(num_targets, &target_cells, under_tex.data, tarcol, num_tarcol);
+  place(num_distracts, &distract_cells, nullptr, discol, num_discol);
   if (unplaced > 0)
     printf(
         "%d of %d targets and distractors could not be placed: the %d x %d grid has room for %d\n",

@@ -6,6 +6,22 @@
 
 #include "model/map.h"
 
+namespace {
+
+// A flag still owed to the remaining trials is forced; before that a coin decides, so the
+// flagged trials are spread over the set while their number stays exact.
+bool dealflag(long long left, int wanted, long long* given) {
+  bool flag = false;
+  if (left <= wanted - *given)
+    flag = true;
+  else if (*given < wanted)
+    flag = rand() % 2 == 1;
+  if (flag) ++*given;
+  return flag;
+}
+
+}  // namespace
+
 void maphdl::addtrialset(int targets, int distracts, int* wait_pos) {
   assert(wait_pos && "addtrialset needs the block's wait-length position, starting at 0");
   // The position cycles within the list; anything else would read past it.
@@ -16,24 +32,12 @@ void maphdl::addtrialset(int targets, int distracts, int* wait_pos) {
   for (int k = 0; k < total; k++) {
     const long long left = total - k;
 
-    // Flags owed to the remaining trials are forced; before that a coin decides, so the flagged
-    // trials are spread over the set while their number stays exact.
-    bool has_borders = false;
-    if (left <= num_with_borders - borders_given)
-      has_borders = true;
-    else if (borders_given < num_with_borders)
-      has_borders = rand() % 2 == 1;
-    if (has_borders) borders_given++;
-
+    // Borders first, then the blank wait (the last ones of the set, no coin), then the instant
+    // shift: the order of the coin tosses fixes which trials a seed makes.
+    const bool has_borders = dealflag(left, num_with_borders, &borders_given);
     const bool has_blank = left <= num_blank_wait - blank_given;
     if (has_blank) blank_given++;
-
-    bool has_instant = false;
-    if (left <= num_instant_shifts - instant_given)
-      has_instant = true;
-    else if (instant_given < num_instant_shifts)
-      has_instant = rand() % 2 == 1;
-    if (has_instant) instant_given++;
+    const bool has_instant = dealflag(left, num_instant_shifts, &instant_given);
 
     trial* t = new trial{targets, distracts, *wait_pos, has_instant, has_borders, has_blank};
     const std::string key = conditionkey(targets, has_blank ? 1 : 0, wait_lengths[*wait_pos],
