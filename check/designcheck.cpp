@@ -41,30 +41,6 @@ const keyform single_settings[] = {
     {"rotate_length", "rotate_length: X"},
 };
 
-// Every word a line may begin with, for telling a misspelt key from a stray line.
-const char* const all_keys[] = {"num_targets",
-                                "num_distracts",
-                                "num_instant_shifts",
-                                "num_with_borders",
-                                "num_blank_wait",
-                                "rotation_angles",
-                                "wait_lengths",
-                                "target_distract_sets",
-                                "num_trials_per_set",
-                                "depth_sep",
-                                "num_x",
-                                "num_y",
-                                "borderwidth",
-                                "discolsetstart",
-                                "watch_length",
-                                "shift_length",
-                                "rotate_length",
-                                "tarcolsetstart",
-                                "angle_end",
-                                "length_end",
-                                "set_end",
-                                "end"};
-
 // The closing line each block waits for, and what one of its value lines holds.
 struct blockform {
   const char* key;    // block name as the reader reports it
@@ -78,6 +54,22 @@ const blockform blocks[] = {
     {"discolsetstart", "end:", "three whole numbers: red, green and blue"},
     {"tarcolsetstart", "end:", "three whole numbers: red, green and blue"},
 };
+
+// Every word a line may begin with, for telling a misspelt key from a stray line: the single
+// settings, the block openings and their closing lines without the colon.
+const std::vector<std::string>& allkeys() {
+  static const std::vector<std::string> keys = [] {
+    std::vector<std::string> k;
+    for (const keyform& f : single_settings) k.push_back(f.key);
+    for (const blockform& b : blocks) k.push_back(b.key);
+    for (const blockform& b : blocks) {
+      std::string close(b.close, strlen(b.close) - 1);
+      if (std::find(k.begin(), k.end(), close) == k.end()) k.push_back(close);
+    }
+    return k;
+  }();
+  return keys;
+}
 
 const blockform& block(const std::string& key) {
   for (const blockform& b : blocks)
@@ -123,16 +115,16 @@ std::string nomatchreason(const char* text) {
   std::transform(lower.begin(), lower.end(), lower.begin(),
                  [](unsigned char c) { return static_cast<char>(tolower(c)); });
   if (start > 0)
-    for (const char* key : all_keys)
+    for (const std::string& key : allkeys())
       if (word == key) return "a key must begin the line; the blanks before " + word + " hide it";
-  for (const char* key : all_keys)
-    if (lower == key && word != key) return "keys are lower case: " + std::string(key);
+  for (const std::string& key : allkeys())
+    if (lower == key && word != key) return "keys are lower case: " + key;
   if (word == "wait_lengths") return "wait_lengths opens its block only with its colon";
-  if (word == "angle_end" || word == "length_end" || word == "set_end" || word == "end")
-    return "a closing line outside its block";
+  for (const blockform& b : blocks)
+    if (word + ":" == b.close) return "a closing line outside its block";
   std::string best;
   int best_distance = 3;
-  for (const char* key : all_keys) {
+  for (const std::string& key : allkeys()) {
     int d = distance(lower, key);
     if (d < best_distance && word.size() > 2) best = key, best_distance = d;
   }
@@ -184,7 +176,7 @@ std::string describe(const condition& c) {
 
 class designwatcher : public settingsobserver {
  public:
-  designwatcher(const std::string& file, maphdl& m) : file_(file), m_(m) {}
+  explicit designwatcher(maphdl& m) : m_(m) {}
 
   std::vector<std::pair<int, std::string>> problems;  // line, message
   std::vector<setline> sets;                          // every set line built, in file order
@@ -280,7 +272,6 @@ class designwatcher : public settingsobserver {
                         ", which was sized by the grid in force there");
   }
 
-  const std::string& file_;
   maphdl& m_;
   std::map<std::string, int> opened_;  // block -> line of its latest opening
   int sets_line_ = 0;                  // line of the first target_distract_sets block
@@ -325,7 +316,7 @@ designreport checkdesign(const char* name) {
   maphdl& m = *owned;
   mapdefaults(m);
   const std::string file = name;
-  designwatcher watcher(file, m);
+  designwatcher watcher(m);
   readsettings(m, in, &watcher);
   fclose(in);
 
