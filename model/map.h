@@ -117,11 +117,13 @@ bool openresults(const char* folder, FILE** tab, char* tab_name, FILE** coord, c
 // file and the reason, when it did not get there (full disk, lost mount) or there is no stream.
 bool flushresults(FILE* f, const char* name);
 
-// ---- settings reader (map_settings.cpp) ----
+// ---- state (map_state.cpp) ----
 
 // Every default that init sets, without opening results files: for tools that read a design
 // without running it.
 void mapdefaults(maphdl& m);
+
+// ---- settings reader (map_settings.cpp) ----
 
 // What the settings reader made of one line. Lines are counted from 1 as an editor counts them:
 // CR, LF and the pair CR LF each end one line.
