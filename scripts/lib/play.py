@@ -10,6 +10,7 @@ Each starts its own Xvfb and stops it at the end. The running of the program, th
 the screenshots belong to xsubject; this file only decides what to play and what to keep.
 """
 
+import contextlib
 import os
 import random
 import shutil
@@ -88,6 +89,22 @@ def trialcount(settings):
     return sets * setting(settings, "num_trials_per_set", 1)
 
 
+@contextlib.contextmanager
+def playing(screen, folder, program, **options):
+    """A virtual display of `screen` (width, height) with the program started on it and its
+    window up; both are stopped however the play ends."""
+    server = xsubject.Xvfb(*screen)
+    run = None
+    try:
+        run = xsubject.Run(server.display, screen, folder, program, **options)
+        run.waitready()
+        yield run
+    finally:
+        if run is not None:
+            run.stop()
+        server.stop()
+
+
 def example(folder, program):
     """The bundled example to its end, as a subject would play it, with screenshots."""
     with open(os.path.join(folder, "settings.txt")) as f:
@@ -95,12 +112,9 @@ def example(folder, program):
     shots = os.path.join(folder, "screenshots")
     os.makedirs(shots, exist_ok=True)
     rng = random.Random()
-    server = xsubject.Xvfb(*SCREEN)
-    try:
-        run = xsubject.Run(server.display, SCREEN, folder, program, log_prefix="spatialmemory")
-        run.waitready()
+    with playing(SCREEN, folder, program, log_prefix="spatialmemory") as run:
         total = trialcount(settings)
-        print(f"Virtual display {server.display} ({SCREEN[0]}x{SCREEN[1]}); {total} trials.")
+        print(f"Virtual display {run.display} ({SCREEN[0]}x{SCREEN[1]}); {total} trials.")
         for n in range(1, total + 1):
             run.shot(os.path.join(shots, f"trial{n}-0-idle.png"))
             print(f"  trial {n}: 'g', watching the phases, clicking in PICK, 's'")
@@ -108,10 +122,6 @@ def example(folder, program):
         run.shot(os.path.join(shots, "end-idle.png"))
         run.key("g")
         status = run.wait(timeout=60)
-    finally:
-        if "run" in locals():
-            run.stop()
-        server.stop()
     print(f"\nThe program ended with status {status}. Its tally of trials per set:")
     print(run.stdout().rstrip("\n").split("\n\n")[-1] if run.stdout() else "(none)")
     print("\nResults files:")
@@ -156,28 +166,15 @@ def screenshots(outdir, program):
     os.makedirs(outdir, exist_ok=True)
     work = tempfile.mkdtemp(prefix="sm-shots.")
     try:
-        server = xsubject.Xvfb(1280, 1024)
-        try:
-            run = xsubject.Run(server.display, (1280, 1024), os.path.join(work, "square"),
-                               program, settings=DOCS_DESIGN)
-            run.waitready()
+        with playing((1280, 1024), os.path.join(work, "square"), program,
+                     settings=DOCS_DESIGN) as run:
             run.shot(os.path.join(work, "idle-5x4.png"))
             tour(run, DOCS_DESIGN, work, "square", random.Random(7))
-            run.stop()
-        finally:
-            server.stop()
-        server = xsubject.Xvfb(*SCREEN)
-        try:
-            folder = os.path.join(work, "wide")
-            run = xsubject.Run(server.display, SCREEN, folder, program, settings=DOCS_DESIGN)
-            run.waitready()
+        with playing(SCREEN, os.path.join(work, "wide"), program, settings=DOCS_DESIGN) as run:
             run.shot(os.path.join(work, "0-idle.png"))
             tour(run, DOCS_DESIGN, work, "trial", random.Random(7))
             run.waitfor("score on the idle screen", run.idle, 10)
             run.shot(os.path.join(work, "6-idle-after.png"))
-            run.stop()
-        finally:
-            server.stop()
         names = {"0-idle.png": "idle.png", "idle-5x4.png": "idle-5x4.png",
                  "square-pick.png": "pick-5x4.png", "6-idle-after.png": "idle-after.png"}
         for i, phase in enumerate(PHASES + ["PICK"], 1):
@@ -217,11 +214,8 @@ def memory(folder, program, allowed_growth_kib=4096):
     more than `allowed_growth_kib`: a texture of 512 x 512 kept per trial would add 1 MiB a
     trial, 37 MiB over the run."""
     rng = random.Random(1)
-    server = xsubject.Xvfb(*SCREEN)
     samples = []
-    try:
-        run = xsubject.Run(server.display, SCREEN, folder, program, settings=MEMORY_DESIGN)
-        run.waitready()
+    with playing(SCREEN, folder, program, settings=MEMORY_DESIGN) as run:
         samples.append(run.rss_kib())
         total = trialcount(MEMORY_DESIGN)
         for n in range(1, total + 1):
@@ -230,10 +224,6 @@ def memory(folder, program, allowed_growth_kib=4096):
             print(f"trial {n:2d}: VmRSS {samples[-1]} KiB", flush=True)
         run.key("g")
         status = run.wait(timeout=60)
-    finally:
-        if "run" in locals():
-            run.stop()
-        server.stop()
     warm = samples[5]
     print(f"\nVmRSS at start {samples[0]} KiB, after trial 1 {samples[1]} KiB, after trial 5 "
           f"{warm} KiB, last {samples[-1]} KiB, highest {max(samples)} KiB; "
