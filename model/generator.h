@@ -6,6 +6,17 @@
 #include <cstdlib>
 #include <ctime>
 
+// Where every reseeding takes its seed: the calendar time in whole seconds. A replay of a
+// recorded trial puts the seeds its event log kept here; the live program never changes it.
+inline unsigned (*seedsource)() = +[] { return static_cast<unsigned>(time(nullptr)); };
+inline unsigned lastseed = 0;  // the seed of the latest reseed(), as passed to srand
+
+// Seeds the C library's generator from seedsource and remembers the seed.
+inline void reseed() {
+  lastseed = seedsource();
+  srand(lastseed);
+}
+
 template <class T>
 class gen_node {
  public:
@@ -23,7 +34,7 @@ class generator {
   gen_node<T>* tail;  // last node, null when empty
   int size;           // number of nodes
 
-  generator() : head(nullptr), tail(nullptr), size(0) { srand(time(nullptr)); }
+  generator() : head(nullptr), tail(nullptr), size(0) { reseed(); }
   ~generator() { clear(); }
   generator(const generator&) = delete;
   generator& operator=(const generator&) = delete;
@@ -32,7 +43,7 @@ class generator {
   void init() {
     head = tail = nullptr;
     size = 0;
-    srand(time(nullptr));
+    reseed();
   }
 
   void add(T v) {

@@ -81,7 +81,9 @@ class maphdl {
   std::vector<std::pair<float, float>> clicks;  // grid position of every click, repeats included
   char results_name[256];                       // full name of results_file, for messages about it
   char coord_name[256];                         // full name of coord_file, for messages about it
-  vec shift_step;  // the trial shift as drawn, in cells; instant shift zeroes shift_dir only
+  vec shift_step;        // the trial shift as drawn, in cells; instant shift zeroes shift_dir only
+  unsigned seed_layout;  // running trial: the seed reset_map started from (noise images)
+  unsigned seed_cells;   // running trial: the seed the candidate pool was made with (cells, shift)
 
   maphdl();
   ~maphdl();

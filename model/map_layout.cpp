@@ -137,7 +137,8 @@ vec cellstep(vec dir, float map_width, float map_height, int num_x, int num_y) {
 }
 
 void maphdl::reset_map() {
-  srand(time(nullptr));
+  reseed();
+  seed_layout = lastseed;
 
   // The texture names and the display-list names stay for the whole run: their images and
   // contents are specified anew below.
@@ -156,7 +157,8 @@ void maphdl::reset_map() {
     noisefill(t->data, t->width, t->height, 4);
   }
 
-  generator<int> candidates;
+  generator<int> candidates;  // reseeds from the clock once more; a second may have passed
+  seed_cells = lastseed;
   candidates.fill(0, num_x * num_y);
   thinpool(&candidates, num_y);
 

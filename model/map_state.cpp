@@ -55,7 +55,10 @@ maphdl::maphdl()
       background_list(0),
       map_list(0),
       results_name(),
-      coord_name() {}
+      coord_name(),
+      shift_step(),
+      seed_layout(0),
+      seed_cells(0) {}
 
 void mapdefaults(maphdl& m) {
   m.wait_length = 2.0f;
