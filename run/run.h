@@ -1,6 +1,6 @@
-// run: the program's entry, its callbacks, the phase loop, the trial commands and the results
-// records. Owns the run's plain globals below; the handler objects (cam, display, keys, mouse,
-// map) are defined beside their classes.
+// run: the program's entry, its callbacks, the phase loop, the trial commands, the results
+// records and the event log (events.h). Owns the run's plain globals below; the handler objects
+// (cam, display, keys, mouse, map) are defined beside their classes.
 #pragma once
 
 extern int prgm_stat;  // phase: 0 idle, 1 WATCH, 2 SHIFT, 3 ROTATE, 4 WAIT, 5 PICK

@@ -365,19 +365,20 @@ def case_disk_full(run, folder):
             time.sleep(0.1)
         return True
 
-    finished = 0
+    finished = -1  # the idle screen shows after a trial only once its records were kept
     while not ended(run.idle) and finished < 40:
+        finished += 1
         run.key("g")
         if ended(run.picking):
             break
         run.clickat(onscreen(run, xsubject.somecells(10, 10, 4), design, 0))
         run.key("s")
-        finished += run.process.poll() is None
     expect(run.wait(timeout=30) == 1, "the run did not end with status 1 on a full disk")
     names = "|".join(re.escape(os.path.join(folder, n)) for n in
                      ("results0.txt", "results_coord0.txt", "results_events0.tsv",
                       "results_events0.json"))
-    message = rf"cannot write the results file ({names}): (No space left on device|File too large)\n"
+    reason = "(No space left on device|File too large)"
+    message = rf"cannot write the results file ({names}): {reason}\n"
     expect(re.fullmatch(message, run.stderr()), f"standard error {run.stderr()!r}")
     with open(os.path.join(run.datafolder, "results0.txt")) as f:
         complete = [line for line in f.read().split("\n") if line.count("\t") == 12]
