@@ -121,13 +121,18 @@ def play(run, clicks, watch_click=False):
     """One trial: 'g', the timed phases, the given clicks in PICK, 's'. `clicks` maps the
     trial's rotation angle to the screen points to click. With `watch_click`, one click lands
     before PICK, where it must be ignored."""
-    run.starttrial()
+    run.key("g")
+
+    def begun():  # the first screen without the idle prompt: the earliest look at WATCH
+        shot = run.shot()
+        return None if run.idle(shot) else shot
+
+    shots = [run.waitfor("start of WATCH", begun, 60, interval=0.05)]
     if watch_click:
         run.clickat([(run.geometry.width // 2, run.geometry.height // 2)])
         expect(not run.picking(), "PICK came before the early click was sent; lengthen WATCH")
     # Every screen until PICK shows a phase label, whatever the map does beneath it.
-    labels = set()
-    shots = []
+    labels = {run.label(shots[0])}
 
     def pick():
         shots.append(run.shot())
