@@ -10,8 +10,12 @@ path is printed.
 """
 
 import argparse
+import hashlib
+import json
 import os
+import re
 import shutil
+import statistics
 import subprocess
 import sys
 import time
@@ -22,7 +26,8 @@ sys.path.insert(0, os.path.join(HERE, "..", "..", "scripts", "lib"))
 import xsubject  # noqa: E402
 from xsubject import Failure  # noqa: E402
 from records import (Bad, Design, TAB_HEADER, COORD_HEADER, readtab, readcoord,  # noqa: E402
-                     checktrial, checkdesign, checktally, expect)
+                     checktrial, checkdesign, checktally, expect, readevents, checkevents,
+                     EVENT_COLUMNS, PHASES)
 
 # A design small enough to play in seconds: three sets, one of them outside the exit tally.
 SHORT_DESIGN = """num_x: 10
@@ -72,17 +77,62 @@ set_end:
 """
 
 
+# Three trials of short phases, each of another kind: rings, an instant shift, a blank wait.
+EVENT_DESIGN = """num_x: 10
+num_y: 10
+watch_length: 0.6
+shift_length: 0.4
+rotate_length: 0.4
+num_trials_per_set: 3
+num_with_borders: 1
+num_instant_shifts: 1
+num_blank_wait: 1
+wait_lengths:
+0.3
+0.5
+length_end:
+rotation_angles
+-90
+180
+20
+angle_end:
+target_distract_sets:
+9 12
+set_end
+"""
+
+# Forty trials of a few tenths of a second, more than a small disk holds.
+FULL_DISK_DESIGN = """num_x: 10
+num_y: 10
+watch_length: 0.05
+shift_length: 0.05
+rotate_length: 0.05
+num_trials_per_set: 40
+wait_lengths:
+0.05
+length_end:
+target_distract_sets:
+9 12
+set_end:
+"""
+
+
 def play(run, clicks, watch_click=False):
     """One trial: 'g', the timed phases, the given clicks in PICK, 's'. `clicks` maps the
     trial's rotation angle to the screen points to click. With `watch_click`, one click lands
     before PICK, where it must be ignored."""
-    run.starttrial()
+    run.key("g")
+
+    def begun():  # the first screen without the idle prompt: the earliest look at WATCH
+        shot = run.shot()
+        return None if run.idle(shot) else shot
+
+    shots = [run.waitfor("start of WATCH", begun, 60, interval=0.05)]
     if watch_click:
         run.clickat([(run.geometry.width // 2, run.geometry.height // 2)])
         expect(not run.picking(), "PICK came before the early click was sent; lengthen WATCH")
     # Every screen until PICK shows a phase label, whatever the map does beneath it.
-    labels = set()
-    shots = []
+    labels = {run.label(shots[0])}
 
     def pick():
         shots.append(run.shot())
@@ -211,6 +261,10 @@ def case_killed_run(run, folder):
     trials, _ = readtab(run.resultspath(), design)
     expect(len(trials) == 3 and trials[0].complete and trials[1].complete,
            f"{len(trials)} trials in the tab results file; expected two finished and one begun")
+    log = readevents(os.path.join(run.folder, "results_events0.tsv"))
+    expect([log[n][-1]["event"] for n in (1, 2)] == ["trial_end"] * 2 and
+           log[3][0]["event"] == "trial_start", "the log lost a finished trial or the killed "
+           "trial's start")
     expect(not trials[2].complete, "the killed trial has hit counts")
     readcoord(run.resultspath(coord=True), trials)
     for trial in trials[:2]:
@@ -245,6 +299,99 @@ def case_letterboxed_trial(run, folder):
            f"and {trials[0].distracts} distractors")
 
 
+def case_event_log(run, folder):
+    """A short design played through: the event log agrees with both results files on every
+    trial, click and count; every timed phase lasted at least its set length; the sidecar is
+    JSON describing every column and the run."""
+    design = Design(EVENT_DESIGN)
+    run.waitready()
+    timed = sum(design.number(k, 0.0) for k in ("watch_length", "shift_length", "rotate_length"))
+    clicked = []
+    for i in range(3):
+        run.key("g")
+        # No screenshot while the phases are timed: grabbing the screen stalls the X server and
+        # with it the frames being measured.
+        time.sleep(timed + 0.5 + 1.0)
+        run.waitpick(60)
+        cells = [xsubject.lattice(design.num_x, design.num_y), [(2, 2), (2, 2), (5, 1)], []][i]
+        points = onscreen(run, cells, design, run.lastangle())
+        run.clickat(points)
+        clicked.append(2 * len(points))  # a press and its release are each judged as a click
+        run.finishtrial()
+    run.key("g")
+    expect(run.wait(timeout=30) == 0, "the run did not end with status 0")
+    trials, _ = readtab(run.resultspath(), design)
+    readcoord(run.resultspath(coord=True), trials)
+    log = readevents(os.path.join(run.folder, "results_events0.tsv"))
+    expect(sorted(log) == [t.number for t in trials], f"trials {sorted(log)} in the log")
+    overshoot = []
+    for trial, count in zip(trials, clicked):
+        overshoot += checkevents(log[trial.number], trial, design, count)
+    # One to two frames over the length, one and a half on average; more means the phases are
+    # timed from too early a moment or tested too late.
+    print(f"phases over their lengths by {min(overshoot):.2f} to {max(overshoot):.2f} median "
+          f"frame intervals, median {statistics.median(overshoot):.2f}")
+    expect(statistics.median(overshoot) < 2, f"phases overshoot by {overshoot} frame intervals")
+    with open(os.path.join(run.folder, "results_events0.json")) as f:
+        side = json.load(f)
+    columns = side["columns"]
+    expect(list(columns) == EVENT_COLUMNS and all(c["description"] for c in columns.values()),
+           f"the sidecar describes the columns {list(columns)}")
+    expect(set(columns["event"]["levels"]) == {"trial_start", "click", "trial_end", *PHASES} and
+           set(columns["result"]["levels"]) == {"target", "distractor", "empty", "repeat"},
+           "the sidecar's levels of event or result")
+    g = run.geometry
+    with open(os.path.join(run.folder, "settings.txt"), "rb") as f:
+        digest = hashlib.sha256(f.read()).hexdigest()
+    want = {"program": "spatialmemory", "run_number": 0, "results_file": "results0.txt",
+            "coord_file": "results_coord0.txt", "events_file": "results_events0.tsv",
+            "settings_file": os.path.join(run.folder, "settings.txt"), "settings_sha256": digest,
+            "pilot": False, "screen_width": g.width, "screen_height": g.height,
+            "viewport": [g.vx, g.vy, g.vw, g.vh], "swap_interval_requested": 1}
+    got = {k: side.get(k) for k in want}
+    expect(got == want, f"sidecar {got}, expected {want}")
+    expect(isinstance(side["swap_synced"], bool) and side["refresh_interval_ms"] > 0 and
+           re.fullmatch(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d", side["started"]),
+           f"sidecar swap_synced, refresh_interval_ms or started: {side}")
+    print(f"swap control {side['swap_control']}, synced {side['swap_synced']}, refresh interval "
+          f"{side['refresh_interval_ms']} ms")
+
+
+def case_disk_full(run, folder):
+    """The data folder on a disk that fills up while trials are played: the run ends at once
+    with status 1 and one line naming the file, and the trials finished before are kept."""
+    design = Design(FULL_DISK_DESIGN)
+    run.waitready()
+
+    def ended(shows):  # polls until the screen shows something, or the program has ended
+        while run.process.poll() is None:
+            if shows():
+                return False
+            time.sleep(0.1)
+        return True
+
+    finished = -1  # the idle screen shows after a trial only once its records were kept
+    while not ended(run.idle) and finished < 40:
+        finished += 1
+        run.key("g")
+        if ended(run.picking):
+            break
+        run.clickat(onscreen(run, xsubject.somecells(10, 10, 4), design, 0))
+        run.key("s")
+    expect(run.wait(timeout=30) == 1, "the run did not end with status 1 on a full disk")
+    names = "|".join(re.escape(os.path.join(folder, n)) for n in
+                     ("results0.txt", "results_coord0.txt", "results_events0.tsv",
+                      "results_events0.json"))
+    reason = "(No space left on device|File too large)"
+    message = rf"cannot write the results file ({names}): {reason}\n"
+    expect(re.fullmatch(message, run.stderr()), f"standard error {run.stderr()!r}")
+    with open(os.path.join(run.datafolder, "results0.txt")) as f:
+        complete = [line for line in f.read().split("\n") if line.count("\t") == 12]
+    expect(finished >= 1 and len(complete) >= finished,
+           f"{len(complete)} complete trials kept of {finished} finished before the disk was full")
+    print(f"after {finished} trials: {run.stderr().strip()}")
+
+
 def case_missing_settings(run, folder):
     """No settings file: both messages, defaults, a results file with only its header, and
     'g' ends the run with a failure status since there is no trial to run."""
@@ -276,6 +423,8 @@ CASES = {
     "whole_run": (case_whole_run, SHORT_DESIGN),
     "killed_run": (case_killed_run, SHORT_DESIGN),
     "letterboxed_trial": (case_letterboxed_trial, ONE_TRIAL_DESIGN),
+    "event_log": (case_event_log, EVENT_DESIGN),
+    "disk_full": (case_disk_full, FULL_DISK_DESIGN),
     "missing_settings": (case_missing_settings, None),
     "results_folder_readonly": (case_results_folder_readonly, SHORT_DESIGN),
 }
@@ -284,7 +433,22 @@ CASES = {
 def wrapperfor(name, folder):
     """How a case starts the program, when not directly; and the data folder it will use.
     The read-only folder is the case's own behind a read-only bind mount where the machine
-    allows one; elsewhere /proc, where nobody can create a file, named in argv[0]."""
+    allows one; elsewhere /proc, where nobody can create a file, named in argv[0]. The full
+    disk is a small tmpfs over the case's folder in a mount namespace of its own, whose
+    results are copied to <folder>.out once the program has ended; where no such mount can
+    be made, a limit on the size of the files the program writes."""
+    if name == "disk_full":
+        script = ('s=$(mktemp -d) && cp -a "$1/." "$s" && mount -t tmpfs -o size=64k tmpfs "$1" '
+                  '&& cp -a "$s/." "$1" && rm -rf "$s" || exit 3; "$0" & p=$!; '
+                  'trap \'kill $p\' TERM; wait $p; r=$?; cp "$1"/results* "$1.out"; exit $r')
+        probe = subprocess.run(["unshare", "--mount", "sh", "-c",
+                                f'mount -t tmpfs -o size=64k tmpfs "{folder}"'],
+                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        if probe.returncode == 0:
+            os.makedirs(folder + ".out")
+            return ["unshare", "--mount", "sh", "-c", script], folder + ".out"
+        print(f"no tmpfs mount here ({probe.stdout.strip()}); limiting the file size instead")
+        return ["bash", "-c", 'trap "" XFSZ; ulimit -f 24; exec "$0"'], folder
     if name != "results_folder_readonly":
         return None, folder
     probe = subprocess.run(["unshare", "--mount", "sh", "-c",
@@ -309,7 +473,8 @@ def main():
         display, _, width, height = f.read().split()
     # A dot in the path before the application folder must not move the data folder.
     folder = os.path.join(os.path.abspath(args.work), "e2e.work", args.case)
-    shutil.rmtree(folder, ignore_errors=True)
+    for old in (folder, folder + ".out"):
+        shutil.rmtree(old, ignore_errors=True)
     os.makedirs(folder)
     run = None
     try:
@@ -331,6 +496,7 @@ def main():
             run.stop()
     print(f"passed {args.case}")
     shutil.rmtree(folder, ignore_errors=True)
+    shutil.rmtree(folder + ".out", ignore_errors=True)
     return 0
 
 

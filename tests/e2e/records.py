@@ -345,3 +345,89 @@ def checktally(stdout, trials):
     tally = "\n".join(want) + "\n\n"
     expect(stdout.endswith(tally), f"standard output does not end with the tally:\n{tally}"
            f"it ends with:\n{stdout[-400:]}")
+
+
+# ---- the event log ----
+
+EVENT_COLUMNS = ("onset duration trial event frame frames set_length frame_median_ms frame_max_ms "
+                 "late_frames targets distractors borders blank instant wait_length rotate_angle "
+                 "shift_x shift_y layout_ms seed_layout seed_cells x_px y_px grid_x grid_y col row "
+                 "result rt targets_hit distracts_hit empty_hit total_hit score").split()
+PHASES = ["WATCH", "SHIFT", "ROTATE", "WAIT", "PICK"]
+
+
+def readevents(path):
+    """Parses the event log: the header, then one dict per row, every row 35 values and n/a
+    as None. Returns the rows grouped by trial number, in file order."""
+    with open(path) as f:
+        lines = f.read().split("\n")
+    expect(lines[0].split("\t") == EVENT_COLUMNS, f"{path}: header {lines[0]!r}")
+    expect(lines[-1] == "", f"{path}: the last row has no line end")
+    trials = {}
+    for line in lines[1:-1]:
+        cells = line.split("\t")
+        expect(len(cells) == 35, f"{path}: a row of {len(cells)} values: {line!r}")
+        row = {k: (None if v == "n/a" else v) for k, v in zip(EVENT_COLUMNS, cells)}
+        trials.setdefault(int(row["trial"]), []).append(row)
+    return trials
+
+
+def checkevents(rows, trial, design, clicked):
+    """The log of one finished trial against its records in both results files: the rows in
+    their order, the condition, every click (`clicked` events in PICK) with its result, the hit
+    counts, and phases that lasted at least their set lengths. Returns, per timed phase, the
+    overshoot over its set length in median frame intervals."""
+    n = trial.number
+    kinds = [r["event"] for r in rows]
+    expect(kinds == ["trial_start"] + PHASES + ["click"] * clicked + ["trial_end"],
+           f"trial {n}: rows {kinds} for {clicked} clicks")
+    onsets = [float(r["onset"]) for r in rows]
+    expect(onsets == sorted(onsets), f"trial {n}: onsets out of order {onsets}")
+    start = rows[0]
+    condition = [float(start[k]) for k in ("targets", "distractors", "borders", "blank", "instant",
+                                           "wait_length", "rotate_angle")]
+    expect(condition == [trial.targets, trial.distracts, trial.borders, trial.blank,
+                         trial.instant, trial.wait, trial.angle],
+           f"trial {n}: trial_start {condition} differs from the tab file")
+    lengths = [design.number("watch_length", 14.0), design.number("shift_length", 2.0),
+               design.number("rotate_length", 2.0), trial.wait]
+    overshoot = []
+    for k, (row, following) in enumerate(zip(rows[1:6], onsets[2:6] + onsets[-1:])):
+        onset, duration = float(row["onset"]), float(row["duration"])
+        expect(abs(onset + duration - following) < 2e-6,
+               f"trial {n}: {row['event']} does not last until the next row's onset")
+        if k == 4:
+            break
+        expect(abs(float(row["set_length"]) - lengths[k]) < 1e-6,
+               f"trial {n}: {row['event']} set_length {row['set_length']}, expected {lengths[k]}")
+        # Timed from its first swap and tested after each swap, a phase is on screen for more
+        # than its length and less than two of its frame intervals longer.
+        longest = float(row["frame_max_ms"]) / 1000
+        expect(lengths[k] <= duration < lengths[k] + 2 * longest,
+               f"trial {n}: {row['event']} lasted {duration} s for {lengths[k]} s "
+               f"(longest frame {longest} s)")
+        overshoot.append((duration - lengths[k]) / (float(row["frame_median_ms"]) / 1000))
+    clicks = rows[6:-1]
+    points = sorted({(float(r["grid_x"]), float(r["grid_y"])) for r in clicks})
+    expect(points == trial.clicks, f"trial {n}: clicks {points} in the log, {trial.clicks} in "
+           "the coordinate file")
+    ny = design.num_y
+    targets = {x * ny + y for x, y in trial.target_cells}
+    distracts = {x * ny + y for x, y in trial.distract_cells}
+    seen = set()
+    for r in clicks:
+        x, y = float(r["grid_x"]), float(r["grid_y"])
+        expect((math.trunc(x), math.trunc(y)) == (int(r["col"]), int(r["row"])),
+               f"trial {n}: click {r} names another cell")
+        cell = cellof((x, y), ny)  # repeats are told by cell number, as the hit test does
+        want = ("repeat" if cell in seen else "target" if cell in targets else
+                "distractor" if cell in distracts else "empty")
+        seen.add(cell)
+        expect(r["result"] == want, f"trial {n}: click on {cell} logged {r['result']}, is {want}")
+        expect(abs(float(r["rt"]) - (float(r["onset"]) - onsets[5])) < 2e-6,
+               f"trial {n}: rt {r['rt']} is not the time since PICK's onset")
+    end = rows[-1]
+    hits = [float(end[k]) for k in ("targets_hit", "distracts_hit", "empty_hit", "total_hit")]
+    expect(hits == trial.hits and float(end["score"]) == hits[0] - hits[1] - hits[2],
+           f"trial {n}: trial_end {hits} score {end['score']}, the tab file {trial.hits}")
+    return overshoot

@@ -1,4 +1,5 @@
-// camera and display: projection, steering, clock, frame rate, 16:10 area, labels over the map.
+// camera and display: projection, steering, clock, frame rate, 16:10 area, labels over the map,
+// the swap-control extension.
 #include <gtest/gtest.h>
 
 #include <ctime>
@@ -7,6 +8,7 @@
 #include "foundation/texture.h"
 #include "presentation/camera.h"
 #include "presentation/display.h"
+#include "presentation/swapsync.h"
 #include "tests/support/glcontext.h"
 
 // Where the viewpoint puts a scene point, through GL's own model-view matrix.
@@ -116,4 +118,14 @@ TEST(Display, TextIsWhiteAtItsFractionOverNearerDrawingAndLeavesDepthAlone) {
   float depth = -1;
   glReadPixels(2, 183, 1, 1, GL_DEPTH_COMPONENT, GL_FLOAT, &depth);  // inside the W
   EXPECT_EQ(depth, 0.0f);  // clicks read this buffer: text must not write into it
+}
+
+TEST(Display, SwapControlIsTheFirstKnownExtensionNamedAsAWholeWord) {
+  EXPECT_EQ(swapextension(nullptr), nullptr);
+  EXPECT_EQ(swapextension("GLX_EXT_swap_control_tear GLX_SGI_swap_controlx"), nullptr);
+  EXPECT_STREQ(swapextension("GLX_SGI_swap_control GLX_ARB_x GLX_MESA_swap_control"),
+               "GLX_MESA_swap_control");
+  EXPECT_STREQ(swapextension("GLX_EXT_swap_control_tear GLX_EXT_swap_control"),
+               "GLX_EXT_swap_control");
+  EXPECT_EQ(requestswapsync().extension, nullptr);  // an EGL context: nothing to ask GLX
 }
