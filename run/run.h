@@ -14,6 +14,7 @@ extern float nhits_e;       // clicks on cells holding neither, in the current t
 extern float total_hits;    // all scored clicks in the current trial
 extern int count[16];       // trials started per (targets, distractors) pair, 4 x 4, row by row
 extern float points;        // the subject's running score, shown on the idle screen
+extern bool pilot_run;      // a pilot run in a window (--window); recorded in the sidecar
 
 void init();
 // The GL state the whole run draws with: only fully opaque fragments (the map's holes are

@@ -27,6 +27,7 @@ float nhits_e = 0;
 float total_hits = 0;
 int count[16] = {0};
 float points = 200.0f;
+bool pilot_run = false;
 
 runhooks hooks = {
     [](int shape) { glutSetCursor(shape); },
