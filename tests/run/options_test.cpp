@@ -7,83 +7,50 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
 
-// parseoptions over the words of a command line after the program's name.
-options parse(std::vector<std::string> words) {
-  static std::vector<std::string> keep;  // argv points into it until the next call
-  keep = words;
-  keep.insert(keep.begin(), "/lab/spatialmemory");
-  static std::vector<char*> argv;
-  argv.clear();
-  for (std::string& w : keep) argv.push_back(w.data());
+// parseoptions over a command line's words after the program's name, told back in one line:
+// the action, the folder, the window, what the toolkit gets after argv[0], and the mistake.
+std::string parsed(const std::string& line) {
+  std::vector<std::string> words = {"/lab/spatialmemory"};
+  std::istringstream in(line);
+  for (std::string w; in >> w;) words.push_back(w);
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
-  return parseoptions(static_cast<int>(keep.size()), argv.data());
+  options o = parseoptions(static_cast<int>(words.size()), argv.data());
+  const char* what[] = {"run", "help", "version", "usage"};
+  std::string said = what[o.what];
+  if (o.folder) said += " folder=" + std::string(o.folder);
+  if (o.window) said += " window";
+  for (size_t i = 1; i < o.toolkit.size(); i++) said += " " + std::string(o.toolkit[i]);
+  if (!o.mistake.empty()) said += " (" + o.mistake + ")";
+  EXPECT_STREQ(o.toolkit.at(0), "/lab/spatialmemory");
+  return said;
 }
 
-std::vector<std::string> strings(const std::vector<char*>& v) {
-  return std::vector<std::string>(v.begin(), v.end());
-}
-
-TEST(Options, RunsWithTheFolderTheWindowAndTheToolkitsOptionsInAnyOrder) {
-  struct {
-    std::vector<std::string> words;
-    const char* folder;  // null: the folder from the program's path
-    bool window;
-    std::vector<std::string> toolkit;  // after argv[0]
-  } cases[] = {
-      {{}, nullptr, false, {}},
-      {{"/data/s7"}, "/data/s7", false, {}},
-      {{"--window"}, nullptr, true, {}},
-      {{"-display", ":3", "--window", "s7", "-geometry", "800x500+0+0", "-sync"},
-       "s7",
-       true,
-       {"-display", ":3", "-geometry", "800x500+0+0", "-sync"}},
-      {{"-direct", "-indirect", "-iconic", "-gldebug"},
-       nullptr,
-       false,
-       {"-direct", "-indirect", "-iconic", "-gldebug"}},
-      {{"-"}, "-", false, {}},
-      {{"--window", "--", "--help"}, "--help", true, {}},
-      {{"--", "-display"}, "-display", false, {}},
+TEST(Options, TheFolderTheWindowTheToolkitsOptionsHelpVersionAndMistakes) {
+  const char* cases[][2] = {
+      {"", "run"},
+      {"/data/s7", "run folder=/data/s7"},
+      {"-display :3 --window s7 -geometry 800x500+0+0 -sync",
+       "run folder=s7 window -display :3 -geometry 800x500+0+0 -sync"},
+      {"-direct -indirect -iconic -gldebug", "run -direct -indirect -iconic -gldebug"},
+      {"-", "run folder=-"},
+      {"--window -- --help", "run folder=--help window"},
+      {"--help", "help"},
+      {"--version s7", "version folder=s7"},
+      {"--version --help", "help"},
+      {"--help --bogus", "usage (unknown option --bogus)"},
+      {"--window=1", "usage (unknown option --window=1)"},
+      {"s7 s8", "usage folder=s8 (more than one data folder: s7, s8)"},
+      {"--window -display", "usage window -display (-display needs a value)"},
   };
-  for (const auto& c : cases) {
-    options o = parse(c.words);
-    std::string said = testing::PrintToString(c.words);
-    EXPECT_EQ(o.what, options::run) << said << ": " << o.mistake;
-    EXPECT_EQ(o.folder ? std::string(o.folder) : "(none)", c.folder ? c.folder : "(none)") << said;
-    EXPECT_EQ(o.window, c.window) << said;
-    std::vector<std::string> toolkit = c.toolkit;
-    toolkit.insert(toolkit.begin(), "/lab/spatialmemory");
-    EXPECT_EQ(strings(o.toolkit), toolkit) << said;
-  }
-}
-
-TEST(Options, HelpWinsOverVersionAndAMistakeOverBoth) {
-  struct {
-    std::vector<std::string> words;
-    options::action what;
-    const char* mistake;  // a word the one-line mistake must name
-  } cases[] = {
-      {{"--help"}, options::help, ""},
-      {{"--version", "s7"}, options::version, ""},
-      {{"--version", "--help"}, options::help, ""},
-      {{"--help", "--bogus"}, options::usage, "--bogus"},
-      {{"-x", "s7"}, options::usage, "-x"},
-      {{"--window=1"}, options::usage, "--window=1"},
-      {{"s7", "s8"}, options::usage, "s8"},
-      {{"--window", "-display"}, options::usage, "-display"},
-  };
-  for (const auto& c : cases) {
-    options o = parse(c.words);
-    std::string said = testing::PrintToString(c.words);
-    EXPECT_EQ(o.what, c.what) << said;
-    EXPECT_NE(o.mistake.find(c.mistake), std::string::npos) << said << ": " << o.mistake;
-    EXPECT_EQ(o.mistake.find('\n'), std::string::npos) << said;
-  }
+  for (auto& c : cases) EXPECT_EQ(parsed(c[0]), c[1]) << c[0];
   for (const char* named : {"--window", "--help", "--version", "-display", "-geometry", "-direct",
                             "-indirect", "-iconic", "-gldebug", "-sync"})
     EXPECT_NE(usagetext().find(named), std::string::npos) << named << " missing from the usage";
