@@ -1,23 +1,51 @@
-// main: the program's entry. Opens the full-screen window, registers the callbacks and hands
-// over to the toolkit; everything it calls lives in startup.cpp, phases.cpp and commands.cpp.
+// main: the program's entry. Reads the command line, opens the window (full screen, or a pilot
+// window), registers the callbacks and hands over to the toolkit; the options are options.cpp's,
+// everything the callbacks do lives in startup.cpp, phases.cpp and commands.cpp.
 #include <GL/glut.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "model/map.h"
+#include "run/options.h"
 #include "run/run.h"
 
 int main(int argc, char** argv) {
   // Messages must show at once even when standard output goes to a file and the run is killed.
   setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
-  const char* self = argc > 0 && argv[0] ? argv[0] : "";
+  char noname[] = "";
+  char* nameonly[] = {noname, nullptr};
+  options o = argc > 0 && argv[0] ? parseoptions(argc, argv) : parseoptions(1, nameonly);
+  switch (o.what) {
+    case options::help:
+      fputs(usagetext().c_str(), stdout);
+      return 0;
+    case options::version:
+      printf("spatialmemory %s\n", SPATIALMEMORY_VERSION);
+      return 0;
+    case options::usage:
+      fprintf(stderr, "spatialmemory: %s\n%s", o.mistake.c_str(), usagetext().c_str());
+      return 2;
+    case options::run:
+      break;
+  }
+  std::string why;
+  if (o.folder && !takefolder(o.folder, path, sizeof path, &why)) {
+    fprintf(stderr, "spatialmemory: %s\n", why.c_str());
+    return EXIT_FAILURE;
+  }
+  pilot_run = o.window;
+  const char* self = o.toolkit[0];
   atexit(release);
-  derivepath(self, path, sizeof path);
-  glutInit(&argc, argv);
-  glutInitDisplayMode(GLUT_RGBA | GLUT_DOUBLE | GLUT_DEPTH);
+  if (!o.folder) derivepath(self, path, sizeof path);
+  // Set before glutInit so that the toolkit's -geometry, read there, can override it.
   glutInitWindowPosition(0, 0);
   glutInitWindowSize(1024, 768);
+  int toolkit_argc = static_cast<int>(o.toolkit.size());
+  o.toolkit.push_back(nullptr);
+  glutInit(&toolkit_argc, o.toolkit.data());
+  glutInitDisplayMode(GLUT_RGBA | GLUT_DOUBLE | GLUT_DEPTH);
   glutCreateWindow(self);
   glutReshapeFunc(reshape);
   glutDisplayFunc(displayfunc);
@@ -26,8 +54,13 @@ int main(int argc, char** argv) {
   glutKeyboardFunc(keydownfunc);
   glutKeyboardUpFunc(keyupfunc);
   glutIgnoreKeyRepeat(1);
-  glutSetCursor(GLUT_CURSOR_NONE);
-  glutFullScreen();
+  if (pilot_run) {
+    // The experimenter shares the desk with other windows: the pointer stays as it is.
+    hooks.setcursor = [](int) {};
+  } else {
+    glutSetCursor(GLUT_CURSOR_NONE);
+    glutFullScreen();
+  }
   init();
   glutMainLoop();
   return 0;

@@ -7,7 +7,8 @@ SM_PACKAGES=(
   cmake make g++ pkg-config
   freeglut3-dev libglu1-mesa-dev libgl-dev libegl-dev libgl1-mesa-dri libegl-mesa0
   libgtest-dev libbenchmark-dev nettle-dev
-  xvfb xfonts-base xdotool imagemagick x11-utils python3
+  xvfb xfonts-base xdotool imagemagick x11-utils python3 libxfixes3
+  dpkg-dev file
 )
 
 sm_say() { printf '%s\n' "$*" >&2; }

@@ -1,0 +1,30 @@
+// options: the program's command line, `spatialmemory [OPTIONS] [DATA_FOLDER]`, read into what
+// the entry does with it. Owns the options, the usage text and the data folder check; opening
+// the window and reading the settings stay with the entry and the map.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct options {
+  enum action { run, help, version, usage };  // usage: a mistake on the command line
+  action what = run;                          // what the entry does
+  bool window = false;                        // --window: a pilot run in a window
+  const char* folder = nullptr;               // DATA_FOLDER; null: the folder from argv[0]
+  std::vector<char*> toolkit;  // argv[0], then the toolkit's options with their values, in order
+  std::string mistake;         // for `usage`: the argument at fault, as one line
+};
+
+// Reads argv[1..argc-1]. `--help` wins over everything but a mistake, `--version` over running;
+// the toolkit's own options (-display NAME, -geometry SPEC, -direct, -indirect, -iconic,
+// -gldebug, -sync) are kept for it; after `--` every argument is a folder. Any other argument
+// starting with '-', a second folder or a toolkit option without its value is a mistake.
+options parseoptions(int argc, char** argv);
+
+// The usage with every option, for --help and after a mistake.
+std::string usagetext();
+
+// Copies a DATA_FOLDER, without trailing slashes, into `out` when it names an existing folder
+// and fits in size bytes; otherwise leaves `out` alone and says why in `why`, one line naming
+// the folder.
+bool takefolder(const char* folder, char* out, int size, std::string* why);
