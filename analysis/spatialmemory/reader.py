@@ -638,7 +638,7 @@ def splitrunpath(path):
     if not m:
         raise ResultsError(path, None, "not a results file (results<N>.txt, "
                            "results_coord<N>.txt or results_events<N>.tsv)")
-    return os.path.dirname(path) or ".", int(m.group(1))
+    return os.path.normpath(os.path.dirname(path) or "."), int(m.group(1))
 
 
 def find_runs(paths):
