@@ -120,6 +120,8 @@ MALFORMED = [
      "distractors 4 differs from 2 at line 16 of"),
     ("results_coord0.txt", "6.488939      0.506000      2 ", "6.488939                    2 ", 60,
      "a click with one of its two values blank"),
+    ("results_coord0.txt", "1.506000" + " " * 61 + "\n", f"1.506000{'':34}{4:<13} {2:<13}\n", 7,
+     "a distractor cell below a blank one"),
 ]
 
 
