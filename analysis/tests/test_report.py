@@ -5,6 +5,7 @@ import html.parser
 import os
 
 import pandas as pd
+import pytest
 from matplotlib.figure import Figure
 
 import spatialmemory
@@ -57,24 +58,29 @@ def makereport(tmp_path, *folders):
 
 def test_report_on_real_runs_has_every_table_and_plot(tmp_path):
     out, done, page = makereport(tmp_path, fixture("whole"), fixture("killed"),
-                                 fixture("emptypool"))
+                                 fixture("emptypool"), fixture("nolog"))
     assert sorted(os.listdir(out)) == ["cells.csv", "clicks.csv", "report.html", "summary.csv",
                                        "trials.csv"]
-    assert done.stderr.count("reading run ") == 3
+    assert done.stderr.count("reading run ") == 4
     assert not page.open, f"elements left open: {page.open}"
-    assert {"runs", "settings", "summary", "trials"} <= set(page.tables)
+    assert {"runs", "settings", "summary", "timing", "trials"} <= set(page.tables)
     plots = [i for i in page.images if i.get("class") == "plot"]
     assert [i["alt"] for i in plots] == [
         "By rotation angle", "By wait length", "By set size",
-        "By borders, instant shift and blank wait"]
+        "By borders, instant shift and blank wait", "phase durations"]
+    # The timing audit: one row per phase, each counting the phases the logs hold (6 trials,
+    # 3 trials, and 1 of the killed run: its second lost all but its start).
+    timing = page.tables["timing"]
+    assert [row[0] for row in timing[2:]] == spatialmemory.reader.PHASES
+    assert [row[1] for row in timing[2:]] == ["10"] * 5
     assert all(ref.startswith("data:image/png;base64,") for ref in page.references)
     # Every trial in the table, every problem named with its file and line.
-    assert len(page.tables["trials"]) == 1 + 11
+    assert len(page.tables["trials"]) == 1 + 17
     text = open(out / "report.html", encoding="utf-8").read()
     assert "killed/results0.txt:15: trial 2 was cut short" in text
     assert "emptypool/results0.txt:10: trial 3 found the angle pool" in text
     # The tidy tables read back equal what the library gives.
-    study = spatialmemory.read_study([fixture("whole"), fixture("killed"), fixture("emptypool")])
+    study = spatialmemory.read_study([fixture(n) for n in ("whole", "killed", "emptypool", "nolog")])
     trials = pd.read_csv(out / "trials.csv")
     pd.testing.assert_frame_equal(trials, study.trials, check_dtype=False)
     assert len(pd.read_csv(out / "clicks.csv")) == len(study.clicks)
@@ -82,7 +88,7 @@ def test_report_on_real_runs_has_every_table_and_plot(tmp_path):
 
 
 def test_report_numbers_agree_with_summary_csv(tmp_path):
-    out, _, page = makereport(tmp_path, fixture("whole"), fixture("emptypool"))
+    out, _, page = makereport(tmp_path, fixture("whole"), fixture("nolog"))
     summary = pd.read_csv(out / "summary.csv")
     rows = page.tables["summary"]
     assert len(rows) == 1 + len(summary)
@@ -93,11 +99,18 @@ def test_report_numbers_agree_with_summary_csv(tmp_path):
                 assert text == ""
             else:
                 assert abs(float(text) - value) <= 0.0005, (text, value)
-    # The summary itself: a condition that ran twice, its means and hit rate.
-    twice = summary[(summary.targets == 3) & (summary.distractors == 4) &
-                    (summary.wait_length == 0.3)].iloc[0]
-    assert (twice.trials, twice.hits_mean, twice.false_alarms_mean, twice.hit_rate) == \
-        (1, 3.0, 34.0, 1.0)
+    # Each condition's figures, worked out here from the trials of both runs.
+    trials = pd.read_csv(out / "trials.csv")
+    assert summary.trials.sum() == len(trials) == 12 and (summary.trials > 1).any()
+    for _, row in summary.iterrows():
+        mine = [t for _, t in trials.iterrows()
+                if all(t[k] == row[k] for k in spatialmemory.CONDITION)]
+        hits = [t.targets_hit for t in mine]
+        alarms = [t.distracts_hit + t.empty_hit for t in mine]
+        assert row.trials == len(mine)
+        assert row.hits_mean == pytest.approx(sum(hits) / len(mine))
+        assert row.false_alarms_mean == pytest.approx(sum(alarms) / len(mine))
+        assert row.hit_rate == pytest.approx(sum(hits) / sum(t.targets for t in mine))
 
 
 def test_replay_images_are_embedded_in_the_trial_table(tmp_path, copyrun):
