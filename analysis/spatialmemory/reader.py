@@ -54,6 +54,7 @@ TRIAL_COLUMNS = ["trial", "targets", "distractors", "borders", "blank", "instant
 CONDITION = ["targets", "distractors", "borders", "blank", "instant", "wait_length",
              "rotate_angle"]
 
+VALUE = re.compile(r"[^ ]+")  # a value in the coordinate file: anything but blanks
 INT = re.compile(r"-?\d+")
 FLOAT = re.compile(r"-?(\d+\.\d+|inf|nan)")
 
@@ -90,6 +91,9 @@ EVENT_NEEDS = {
 for _phase in PHASES[:-1]:
     EVENT_NEEDS[_phase] = EVENT_NEEDS["PICK"] + ["set_length"]
 
+CLICK_COLUMNS = ["trial", "index", "source", "onset", "rt", "x_px", "y_px", "grid_x", "grid_y",
+                 "col", "row", "cell", "result"]
+
 RUN_FILE = re.compile(r"results(?:_coord|_events)?(\d+)\.(?:txt|tsv|json)$")
 
 
@@ -119,8 +123,12 @@ def readtext(path, encoding="ascii"):
         raise ResultsError(path, None, f"cannot read: {e.strerror}") from None
 
 
-def splitlines(text):
+def splitlines(text, path):
     """The file's lines, and whether its last line has its line end."""
+    if "\r" in text:
+        raise ResultsError(path, text[:text.index("\r")].count("\n") + 1,
+                           "a carriage return: the file was saved with other line ends than "
+                           "the program's (LF)")
     lines = text.split("\n")
     ended = lines[-1] == ""
     if ended:
@@ -161,12 +169,13 @@ def readsettings(lines, path):
             settings[key] = floatvalue(fields[1], path, number, key)
         else:
             raise ResultsError(path, number, f"neither a settings line nor the header: {line!r}")
-    raise ResultsError(path, len(lines) or None, "no header line (\"trial\\ttargets\\t...\")")
+    raise ResultsError(path, len(lines) or 1, "no header line (\"trial\\ttargets\\t...\")" +
+                       ("" if lines else ": the file is empty"))
 
 
 def readtab(path):
     """Settings, trial rows (dicts with the line they came from) and the run's notes."""
-    lines, ended = splitlines(readtext(path))
+    lines, ended = splitlines(readtext(path), path)
     settings, header = readsettings(lines, path)
     rows, notes = [], []
     empty_pool = None  # the message line waiting for the trial it belongs to
@@ -223,7 +232,7 @@ def scancolumns(line, start, count, path, number, closed):
             values.append(None)
             end = p + WIDTH
         else:
-            m = re.compile(r"[^ ]+").match(line, p)
+            m = VALUE.match(line, p)
             if not m:
                 raise ResultsError(path, number, f"column at character {p + 1} is neither a "
                                    "value nor 13 blanks")
@@ -264,7 +273,7 @@ def readrow(line, start, path, number, record):
 def readcoord(path):
     """The coordinate file's records: for each, its line, lead values, and the click, target
     and distractor lists."""
-    lines, ended = splitlines(readtext(path))
+    lines, ended = splitlines(readtext(path), path)
     if not lines or lines[0] != COORD_HEADER:
         raise ResultsError(path, 1, "not the coordinate file's header line")
     records = []
@@ -309,11 +318,16 @@ def readcoord(path):
 
 
 def readevents(path):
-    """The event log: a DataFrame of its rows (n/a read as missing), checked row by row."""
-    lines, ended = splitlines(readtext(path, "utf-8"))
+    """The event log: a DataFrame of its rows (n/a read as missing), checked row by row, and
+    notes. A last row without its line end was cut short by the end of the program: left out
+    and noted."""
+    lines, ended = splitlines(readtext(path, "utf-8"), path)
     if not lines or lines[0].split("\t") != EVENT_COLUMNS:
         raise ResultsError(path, 1, "not the event log's header line (the 35 column names)")
-    rows = []
+    rows, notes = [], []
+    if not ended and len(lines) > 1:
+        notes.append(f"{path}:{len(lines)}: a row cut short (no line end): left out")
+        lines.pop()
     for index, line in enumerate(lines[1:], 2):
         fields = line.split("\t")
         if len(fields) != len(EVENT_COLUMNS):
@@ -344,7 +358,7 @@ def readevents(path):
         frame[name] = frame[name].astype("Int64")
     for name in set(EVENT_COLUMNS) - EVENT_INTS - EVENT_TEXTS:
         frame[name] = frame[name].astype(float)
-    return frame
+    return frame, notes
 
 
 def readsidecar(path):
@@ -452,7 +466,8 @@ def read_run(path):
     run.cells = pd.DataFrame(cells, columns=["trial", "kind", "index", "col", "row", "cell"])
     run.events = pd.DataFrame(columns=EVENT_COLUMNS)
     if run.files["events"]:
-        run.events = readevents(run.files["events"])
+        run.events, notes = readevents(run.files["events"])
+        run.problems += notes
         if run.files["sidecar"]:
             run.sidecar = readsidecar(run.files["sidecar"])
         else:
@@ -473,17 +488,16 @@ def read_run(path):
     return run
 
 
-CLICK_COLUMNS = ["trial", "index", "source", "onset", "rt", "x_px", "y_px", "grid_x", "grid_y",
-                 "col", "row", "cell", "result"]
-
-
 def matchrecords(run, rows, records):
     """The coordinate file must hold the same trials as the tab file, value for value."""
     coord = run.files["coord"]
-    if len(records) != len(rows):
-        line = records[len(rows)]["line"] if len(records) > len(rows) else None
-        raise ResultsError(coord, line, f"{len(records)} trial records; the tab results file "
-                           f"{run.files['results']} has {len(rows)} trials")
+    if len(records) > len(rows):
+        raise ResultsError(coord, records[len(rows)]["line"], f"a record of trial "
+                           f"{len(rows) + 1}, which {run.files['results']} does not have")
+    if len(records) < len(rows):
+        row = rows[len(records)]
+        raise ResultsError(run.files["results"], row["line"], f"trial {row['trial']} has no "
+                           f"record in {coord}")
     for row, record in zip(rows, records):
         number = record["line"]
         if record["complete"] != row["complete"]:
@@ -600,32 +614,30 @@ def same(a, b):
 def checkclicks(run, rows, coordclicks, logclicks, cells, num_y):
     """The log's clicks against the coordinate file's (the same positions, once each) and its
     results against the cells the coordinate file gives."""
-    log = run.files["events"]
+    log, coord = run.files["events"], run.files["coord"]
+    if not coord:
+        return
     for row in rows:
         t = row["trial"]
-        mine = logclicks[logclicks["trial"] == t]
         if not row["complete"]:
             continue
+        mine = logclicks[logclicks["trial"] == t]
         logged = sorted({(round(x, 6), round(y, 6)) for x, y in zip(mine.grid_x, mine.grid_y)})
         written = sorted({(round(c["grid_x"], 6), round(c["grid_y"], 6))
                           for c in coordclicks if c["trial"] == t})
-        if run.files["coord"] and logged != written:
+        if logged != written:
             run.note(f"{log}: trial {t}: {len(logged)} click positions in the log, "
-                     f"{len(written)} in {run.files['coord']}, and they differ")
+                     f"{len(written)} in {coord}, and they differ")
             continue
-        trialcells = cells[cells["trial"] == t]
-        targets = list(zip(*[trialcells[trialcells.kind == "target"][k] for k in ("col", "row")]))
-        distracts = list(zip(*[trialcells[trialcells.kind == "distractor"][k]
-                               for k in ("col", "row")]))
-        if not run.files["coord"]:
-            continue
+        lists = [list(zip(group.col, group.row)) for group in
+                 (cells[(cells.trial == t) & (cells.kind == kind)]
+                  for kind in ("target", "distractor"))]
         expected = cellresults(list(zip(mine.col.astype(float), mine.row.astype(float))),
-                               targets, distracts, num_y)
+                               lists[0], lists[1], num_y)
         for result, want, line in zip(mine.result, expected, mine.line):
             if result != want:
-                run.note(f"{log}:{line}: trial {t}: a click on a cell holding "
-                         f"{'a ' + want if want in ('target', 'distractor') else want}, "
-                         f"logged as {result}")
+                run.note(f"{log}:{line}: trial {t}: a click logged as {result}, which the "
+                         f"cells in {coord} make {want}")
                 break
 
 

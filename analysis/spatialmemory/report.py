@@ -32,7 +32,7 @@ from matplotlib.figure import Figure  # noqa: E402
 from .reader import PHASES, ResultsError, Study, find_runs, read_run  # noqa: E402
 from .summary import summarize, withmeasures  # noqa: E402
 
-THUMBNAIL_WIDTH = 320  # pixels across of a replay image in the trial table
+THUMBNAIL_WIDTH = 240  # pixels across of a replay image in the trial table
 LOG_COLUMNS = ["watch_duration", "shift_duration", "rotate_duration", "wait_duration",
                "pick_duration", "first_click_rt"]
 # Column headings of the page's tables, with units.
@@ -153,7 +153,7 @@ def timingtable(events):
     })
     table = table.reindex([p for p in PHASES if p in table.index])
     table.index.name = "phase"
-    return table
+    return table.reset_index()
 
 
 def timingplot(events, refresh_ms):
@@ -183,11 +183,16 @@ def timingplot(events, refresh_ms):
 # ---- tables ----
 
 
-def table(frame, table_id, index=False, escape=True):
+def table(frame, table_id, escape=True):
     shown = frame.rename(columns=HEADINGS)
     return '<div class="wide">' + shown.to_html(
-        index=index, table_id=table_id, classes="data", na_rep="",
-        float_format=lambda v: f"{v:.3f}", escape=escape, border=0) + "</div>"
+        index=False, table_id=table_id, classes="data", na_rep="", float_format=number,
+        escape=escape, border=0) + "</div>"
+
+
+def number(value):
+    """Whole numbers as such (hit counts, angles), others to three decimals."""
+    return f"{value:.0f}" if float(value).is_integer() else f"{value:.3f}"
 
 
 def rundate(run):
@@ -235,7 +240,8 @@ def settingstable(study):
 
 
 def thumbnail(path):
-    """A replay image shrunk to THUMBNAIL_WIDTH pixels across, as a data: URI."""
+    """A replay image shrunk to THUMBNAIL_WIDTH pixels across, as a data: URI of a JPEG (the
+    noise of the map makes a PNG of it ten times larger)."""
     image = matplotlib.image.imread(path)
     rows, cols = image.shape[:2]
     scale = min(1.0, THUMBNAIL_WIDTH / cols)
@@ -243,8 +249,8 @@ def thumbnail(path):
     ax = fig.add_axes([0, 0, 1, 1], frameon=False, xticks=[], yticks=[])
     ax.imshow(image, aspect="auto", interpolation="antialiased")
     buffer = io.BytesIO()
-    fig.savefig(buffer, format="png", dpi=100)
-    return "data:image/png;base64," + base64.b64encode(buffer.getvalue()).decode("ascii")
+    fig.savefig(buffer, format="jpeg", dpi=100, pil_kwargs={"quality": 85})
+    return "data:image/jpeg;base64," + base64.b64encode(buffer.getvalue()).decode("ascii")
 
 
 def replayimages(study, notes):
@@ -267,24 +273,38 @@ def replayimages(study, notes):
     return cells
 
 
+def runlabels(study):
+    """A short name for each run of the study, (folder, number) -> text: the folder relative
+    to the folder that holds them all, and the run number."""
+    folders = [run.folder for run in study.runs]
+    common = os.path.commonpath([os.path.dirname(os.path.abspath(f)) for f in folders])
+    return {(run.folder, run.number):
+            f"{os.path.relpath(os.path.abspath(run.folder), common)} #{run.number}"
+            for run in study.runs}
+
+
 def trialstable(study, notes):
-    columns = ["folder", "run", "trial", "targets", "distractors", "borders", "blank",
-               "instant", "wait_length", "rotate_angle", "targets_hit", "distracts_hit",
-               "empty_hit", "score", "complete", "angle_pool_empty"]
+    columns = ["trial", "targets", "distractors", "borders", "blank", "instant", "wait_length",
+               "rotate_angle", "targets_hit", "distracts_hit", "empty_hit", "score",
+               "complete", "angle_pool_empty"]
     if any(run.has_log for run in study.runs):
         columns += [c for c in LOG_COLUMNS if c in study.trials]
     shown = study.trials[columns].copy()
-    shown["folder"] = shown["folder"].map(html.escape)
+    labels = runlabels(study)
+    shown.insert(0, "run", [html.escape(labels[key]) for key in
+                            zip(study.trials["folder"], study.trials["run"])])
+    for flag in ("complete", "angle_pool_empty"):
+        shown[flag] = shown[flag].map({True: "yes", False: "no"})
     images = replayimages(study, notes)
     if any(images):
-        shown["replay"] = images
+        shown.insert(2, "replay", images)
     return table(shown, "trials", escape=False)
 
 
 # ---- the page ----
 
 STYLE = """
-body { font-family: sans-serif; margin: 1.5em; color: #222; max-width: 1400px; }
+body { font-family: sans-serif; margin: 1.5em; color: #222; }
 h1 { font-size: 1.5em; } h2 { font-size: 1.2em; margin-top: 2em; border-bottom: 1px solid #ccc; }
 table.data { border-collapse: collapse; font-size: 0.85em; margin: 0.5em 0; }
 table.data th, table.data td { border: 1px solid #ccc; padding: 2px 6px; text-align: right; }
@@ -353,7 +373,7 @@ def page(study, errors, summary):
             'intervals over 1.5 times the phase\'s median.' +
             (f' Refresh interval (median of the runs): {refresh_ms:.3f} ms.' if refresh_ms
              else '') + '</p>')
-        add(table(timingtable(events), "timing", index=True))
+        add(table(timingtable(events), "timing"))
         add(f'<img class="plot" alt="phase durations" src="{timingplot(events, refresh_ms)}">')
 
     add('<h2 id="trials">Trials</h2>')

@@ -92,13 +92,15 @@ def test_log_that_disagrees_with_the_results_files_is_noted(copyrun):
     folder = copyrun("whole")
     log = folder / "results_events0.tsv"
     lines = log.read_text().split("\n")
-    lines[136] = lines[136].replace("\t0.000000\t0.000000\t3.000000", "\t9.000000\t0.000000\t3.000000")
+    lines[136] = lines[136].replace("\t0.000000\t0.000000\t3.000000",
+                                    "\t9.000000\t0.000000\t3.000000")
     lines[19] = lines[19].replace("\ttarget\t", "\tempty\t")
     log.write_text("\n".join(lines))
     run = spatialmemory.read_run(folder / "results_coord0.txt")
     assert run.problems == [
         f"{folder}/results0.txt:15: trial 2: targets_hit 0, but 9 in the log ({log}:137)",
-        f"{log}:20: trial 1: a click on a cell holding a target, logged as empty"]
+        f"{log}:20: trial 1: a click logged as empty, which the cells in "
+        f"{folder}/results_coord0.txt make target"]
 
 
 def test_run_killed_in_pick_keeps_its_finished_trial_and_flags_the_other():

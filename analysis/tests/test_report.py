@@ -71,16 +71,18 @@ def test_report_on_real_runs_has_every_table_and_plot(tmp_path):
     # The timing audit: one row per phase, each counting the phases the logs hold (6 trials,
     # 3 trials, and 1 of the killed run: its second lost all but its start).
     timing = page.tables["timing"]
-    assert [row[0] for row in timing[2:]] == spatialmemory.reader.PHASES
-    assert [row[1] for row in timing[2:]] == ["10"] * 5
+    assert [row[0] for row in timing[1:]] == spatialmemory.reader.PHASES
+    assert [row[1] for row in timing[1:]] == ["10"] * 5
     assert all(ref.startswith("data:image/png;base64,") for ref in page.references)
+    assert not [i for i in page.images if i.get("alt", "").endswith("replayed")]
     # Every trial in the table, every problem named with its file and line.
     assert len(page.tables["trials"]) == 1 + 17
     text = open(out / "report.html", encoding="utf-8").read()
     assert "killed/results0.txt:15: trial 2 was cut short" in text
     assert "emptypool/results0.txt:10: trial 3 found the angle pool" in text
     # The tidy tables read back equal what the library gives.
-    study = spatialmemory.read_study([fixture(n) for n in ("whole", "killed", "emptypool", "nolog")])
+    names = ("whole", "killed", "emptypool", "nolog")
+    study = spatialmemory.read_study([fixture(n) for n in names])
     trials = pd.read_csv(out / "trials.csv")
     pd.testing.assert_frame_equal(trials, study.trials, check_dtype=False)
     assert len(pd.read_csv(out / "clicks.csv")) == len(study.clicks)
@@ -122,6 +124,6 @@ def test_replay_images_are_embedded_in_the_trial_table(tmp_path, copyrun):
     _, _, page = makereport(tmp_path, str(folder))
     replays = [i for i in page.images if i.get("alt", "").endswith("replayed")]
     assert [i["alt"] for i in replays] == ["trial 2 replayed"]
-    assert replays[0]["src"].startswith("data:image/png;base64,")
+    assert replays[0]["src"].startswith("data:image/jpeg;base64,")
     header, *rows = page.tables["trials"]
-    assert header[-1] == "replay"
+    assert header[:3] == ["run", "trial", "replay"]
