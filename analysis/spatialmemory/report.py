@@ -8,7 +8,8 @@ DATA are results files, data folders or glob patterns. Writes into DIR (default
 ./spatialmemory-report): trials.csv, clicks.csv, cells.csv, summary.csv and report.html. A run
 whose files are malformed is left out with one line on standard error naming the file and
 line, and the command then exits with status 1; notes on the data (trials cut short, empty
-angle pools, logs that disagree with the results files) go into the report.
+angle pools, logs that disagree with the results files) go into the report and onto standard
+error, and leave the status 0.
 
 Reading the files belongs to reader.py and the summary to summary.py; this module owns the
 command line, the plots and the page.
@@ -258,9 +259,9 @@ def replayimages(study, notes):
     beside the run's results), as <img> elements in trial-table order; '' where there is
     none."""
     cells = []
-    for folder, number, trial in zip(study.trials["folder"], study.trials["run"],
-                                     study.trials["trial"]):
-        path = os.path.join(folder, f"replay{number}", f"trial{trial}-marked.png")
+    for folder, run, trial in zip(study.trials["folder"], study.trials["run"],
+                                  study.trials["trial"]):
+        path = os.path.join(folder, f"replay{run}", f"trial{trial}-marked.png")
         if not os.path.exists(path):
             cells.append("")
             continue
