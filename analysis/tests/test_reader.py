@@ -1,0 +1,198 @@
+"""The reader on runs the real program wrote: values read back equal the files' values, runs
+cut short and empty angle pools flagged, several folders read as one study, and every
+malformed file refused with its file and line."""
+
+import math
+import os
+
+import pytest
+
+import spatialmemory
+from conftest import fixture, report
+
+WHOLE = os.path.join(fixture("whole"), "results0.txt")
+
+
+def tablines(path):
+    """The trial lines of a tab results file, split at tabs, read here independently."""
+    with open(path) as f:
+        lines = f.read().split("\n")
+    body = lines[lines.index(spatialmemory.reader.TAB_HEADER) + 1:]
+    return [line.rstrip("\t").split("\t") for line in body
+            if line and not line.startswith("Trying")]
+
+
+def coordlists(path):
+    """Clicks and cells per trial, cut from the coordinate file at its 14-character columns."""
+    with open(path) as f:
+        lines = f.read().split("\n")[1:]
+    trials = {}
+    for line in lines:
+        if line[:1].strip():
+            current = trials.setdefault(int(line[:13]), ([], [], []))
+        cols = [line[i:i + 13].strip() for i in range(12 * 14, 18 * 14, 14)]
+        for k in range(3):
+            if cols[2 * k]:
+                current[k].append((cols[2 * k], cols[2 * k + 1]))
+    return trials
+
+
+def logrows(path, event):
+    """The rows of one kind of event from a log, as dicts of the texts written."""
+    with open(path) as f:
+        header, *rows = [line.split("\t") for line in f.read().split("\n") if line]
+    return [dict(zip(header, row)) for row in rows if row[3] == event]
+
+
+@pytest.mark.parametrize("name", ["nolog", "whole"])
+def test_run_reads_back_the_files_values(name):
+    tab = os.path.join(fixture(name), "results0.txt")
+    run = spatialmemory.read_run(tab)
+    assert run.settings["num_y"] == 5 and run.settings["watch_length"] == 0.6
+    assert run.settings["tarcolsetstart"] == [(40, 200, 230), (44, 20, 10)]
+    lines = tablines(tab)
+    trials = run.trials
+    assert len(trials) == len(lines) == 6 and trials["complete"].all()
+    for (_, row), fields in zip(trials.iterrows(), lines):
+        ints = [f"{row[c]}" for c in spatialmemory.reader.TRIAL_COLUMNS[:6]]
+        floats = [f"{row[c]:f}" for c in spatialmemory.reader.TRIAL_COLUMNS[6:]]
+        assert ints + floats == fields
+        assert row["score"] == row["targets_hit"] - row["distracts_hit"] - row["empty_hit"]
+    coord = coordlists(tab.replace("results", "results_coord"))
+    for trial, (clicks, targets, distracts) in coord.items():
+        for kind, cells in (("target", targets), ("distractor", distracts)):
+            got = run.cells[(run.cells.trial == trial) & (run.cells.kind == kind)]
+            assert [(str(c), str(r)) for c, r in zip(got.col, got.row)] == cells
+            assert list(got.cell) == [int(c) * 5 + int(r) for c, r in cells]
+    c = run.clicks
+    if name == "nolog":  # the coordinate file's clicks, in its order
+        assert not run.has_log and run.events.empty
+        for trial, (clicks, _, _) in coord.items():
+            mine = c[c.trial == trial]
+            assert [(f"{x:f}", f"{y:f}") for x, y in zip(mine.grid_x, mine.grid_y)] == clicks
+    else:  # the log's clicks, in the order made, and its phase durations
+        logged = logrows(run.files["events"], "click")
+        assert [(r["trial"], r["grid_x"], r["grid_y"], r["x_px"], r["rt"], r["result"])
+                for r in logged] == \
+            [(str(t), f"{x:f}", f"{y:f}", str(px), f"{rt:.6f}", res) for t, x, y, px, rt, res in
+             zip(c.trial, c.grid_x, c.grid_y, c.x_px, c.rt, c.result)]
+        for phase in spatialmemory.reader.PHASES:
+            durations = [r["duration"] for r in logrows(run.files["events"], phase)]
+            assert durations == [f"{d:.6f}" for d in trials[phase.lower() + "_duration"]]
+        first = {r["trial"]: r["rt"] for r in reversed(logged)}
+        assert [first.get(str(t), "nan") for t in trials.trial] == \
+            [f"{v:.6f}" if v == v else "nan" for v in trials.first_click_rt]
+    # Whatever the source, each cell's first click gives the file's hit counts; all agree.
+    counts = c.groupby(["trial", "result"]).size().unstack(fill_value=0)
+    assert list(counts["target"].reindex(trials.trial, fill_value=0)) == list(trials.targets_hit)
+    assert run.problems == []
+
+
+def test_log_that_disagrees_with_the_results_files_is_noted(copyrun):
+    folder = copyrun("whole")
+    log = folder / "results_events0.tsv"
+    lines = log.read_text().split("\n")
+    lines[136] = lines[136].replace("\t0.000000\t0.000000\t3.000000",
+                                    "\t9.000000\t0.000000\t3.000000")
+    lines[19] = lines[19].replace("\ttarget\t", "\tempty\t")
+    log.write_text("\n".join(lines))
+    run = spatialmemory.read_run(folder / "results_coord0.txt")
+    assert run.problems == [
+        f"{folder}/results0.txt:15: trial 2: targets_hit 0, but 9 in the log ({log}:137)",
+        f"{log}:20: trial 1: a click logged as empty, which the cells in "
+        f"{folder}/results_coord0.txt make target"]
+
+
+def test_run_killed_in_pick_keeps_its_finished_trial_and_flags_the_other():
+    run = spatialmemory.read_run(os.path.join(fixture("killed"), "results_coord0.txt"))
+    first, cut = run.trials.iloc[0], run.trials.iloc[1]
+    assert first["complete"] and not cut["complete"]
+    assert math.isnan(cut["targets_hit"]) and math.isnan(cut["score"])
+    begun = tablines(run.files["results"])[1]
+    assert [f"{cut[c]}" for c in spatialmemory.reader.TRIAL_COLUMNS[:6]] + \
+        [f"{cut[c]:f}" for c in spatialmemory.reader.TRIAL_COLUMNS[6:8]] == begun
+    # The log kept the cut trial's start (synced at 'g') and lost the rest.
+    assert cut["trial_onset"] > 0 and math.isnan(cut["watch_duration"])
+    assert set(run.cells.trial) == set(run.clicks.trial) == {1}
+    assert run.problems == [f"{fixture('killed')}/results0.txt:15: trial 2 was cut short (no "
+                            "hit counts): the program ended during it"]
+
+
+def test_empty_angle_pool_flags_its_trial():
+    run = spatialmemory.read_run(os.path.join(fixture("emptypool"), "results0.txt"))
+    assert list(run.trials.angle_pool_empty) == [False, False, True]
+    assert list(run.trials.rotate_angle) == [60.0, 30.0, 0.0]
+    assert len(run.problems) == 1 and ":10: trial 3 found the angle pool" in run.problems[0]
+
+
+def test_study_over_folders_and_globs():
+    study = spatialmemory.read_study([fixture("whole"), FIXTURE_GLOB, fixture("nolog")])
+    assert [(os.path.basename(r.folder), r.number) for r in study.runs] == \
+        [("whole", 0), ("emptypool", 0), ("killed", 0), ("nolog", 0)]
+    assert len(study.trials) == 6 + 3 + 2 + 6
+    per_run = study.trials.groupby("folder").size()
+    assert per_run[fixture("killed")] == 2
+    assert list(study.clicks.columns[:2]) == ["folder", "run"]
+    with pytest.raises(spatialmemory.ResultsError, match="no results<N>.txt"):
+        spatialmemory.read_study([os.path.dirname(fixture("whole"))])
+
+
+FIXTURE_GLOB = os.path.join(os.path.dirname(WHOLE), "..", "[ek]*", "results*.txt")
+
+
+def edit(path, old, new, count=1):
+    with open(path) as f:
+        text = f.read()
+    assert old in text
+    with open(path, "w") as f:
+        f.write(text.replace(old, new, count))
+
+
+# file, text replaced, replacement, line named, start of the message
+MALFORMED = [
+    ("results_events0.tsv", "trial_start\t104\tn/a\tn/a\tn/a\tn/a\tn/a\t3",
+     "trial_start\t104\tn/a\tn/a\tn/a\tn/a\tn/a\tn/a", 2, "a trial_start row without its targets"),
+    ("results_events0.tsv", "\tWATCH\t", "\tWATCHING\t", 3, "unknown event 'WATCHING'"),
+    ("results_events0.json", '"program": ', '"program" ', 40, "not JSON: Expecting ':'"),
+    ("results0.txt", "num_y\t5", "num_z\t5", 2, "neither a settings line"),
+    ("results0.txt", "num_x\t6", "num_x\tsix", 1, "num_x: 'six' is not a whole number"),
+    ("results0.txt", "\t-45.000000\t0.000000\t0.000000", "\t-45.000000\t0.000000", 16,
+     "a trial line has 12 values, this one 11"),
+    ("results0.txt", "\n4\t3\t2", "\n5\t3\t2", 17, "trial 5 where trial 4 was due"),
+    ("results0.txt", "41.000000\t\n", "41.000000\n", 14, "a trial line ends with a tab"),
+    ("results_coord0.txt", "total hit", "total hits", 1, "not the coordinate file's header"),
+    ("results_coord0.txt", "\n" + " " * 168 + "0.496079", "\n" + " " * 167 + "0.496079", 3,
+     "a continuation line starts with 168 blanks"),
+    ("results_coord0.txt", "\n3             3             4             1",
+     "\n3             3             2             1", 64,
+     "distractors 2 differs from 4 at line 16 of"),
+    ("results_coord0.txt", "1.511060      0.506000      4 ", "1.511060                    4 ", 60,
+     "a click with one of its two values blank"),
+    ("results_coord0.txt", "4.494000" + " " * 61 + "\n", f"4.494000{'':34}{4:<13} {2:<13}\n", 6,
+     "a distractor cell below a blank one"),
+]
+
+
+@pytest.mark.parametrize("name,old,new,line,message", MALFORMED)
+def test_malformed_file_is_one_clear_line(copyrun, name, old, new, line, message):
+    folder = copyrun("whole" if "events" in name else "nolog")
+    edit(folder / name, old, new)
+    with pytest.raises(spatialmemory.ResultsError) as caught:
+        spatialmemory.read_run(folder / "results0.txt")
+    assert (caught.value.path, caught.value.line) == (str(folder / name), line)
+    assert caught.value.message.startswith(message)
+
+
+def test_command_lists_every_malformed_run_and_fails(copyrun):
+    """Each bad run is one line naming file and line; the good ones still make the report."""
+    bad = [copyrun("nolog", "a"), copyrun("killed", "b")]
+    edit(bad[0] / "results0.txt", "num_y\t5", "num_z\t5")
+    edit(bad[1] / "results_coord0.txt", "total hit", "total hits")
+    done = report(str(bad[0]), str(bad[1]), fixture("emptypool"), "--out", str(bad[0] / "out"))
+    assert done.returncode == 1 and "Traceback" not in done.stderr
+    errors = [line for line in done.stderr.splitlines() if line.startswith("spatialmemory-report")]
+    assert errors == [f"spatialmemory-report: {bad[0]}/results0.txt:2: neither a settings line "
+                      "nor the header: 'num_z\\t5'",
+                      f"spatialmemory-report: {bad[1]}/results_coord0.txt:1: not the "
+                      "coordinate file's header line"]
+    assert (bad[0] / "out" / "report.html").exists()
