@@ -115,3 +115,28 @@ TEST_F(ResetMap, PoolsRunningOutAreReported) {
     EXPECT_EQ(m.target_cells.size + m.distract_cells.size, n == 10 ? 25 : 9);
   }
 }
+
+// The images come from a stream of their own, yet hold rand's numbers after the layout's seed,
+// and rand's own sequence, which the cells and the shift draw from after the reseed, is as it was.
+TEST_F(ResetMap, NoiseImagesAreRandsAfterTheSeedAndLeaveRandsSequenceAlone) {
+  static unsigned next_seed;
+  unsigned (*saved_source)() = seedsource;
+  seedsource = [] { return next_seed++; };
+  m.num_targets = m.num_distracts = 0;  // nothing painted: the images are the noise alone
+  std::vector<unsigned char> want(side * side * 4);
+  for (unsigned seed : {0u, 2u, 77u, 4000000000u}) {
+    next_seed = seed;
+    m.reset_map();
+    EXPECT_EQ(std::make_pair(m.seed_layout, m.seed_cells), std::make_pair(seed, seed + 1));
+    const int after = rand();
+    srand(seed);
+    for (rgbatex_t* t : {&m.map_tex, &m.under_tex, &m.background_tex}) {
+      noisefill(want.data(), side, side, 4);
+      ASSERT_TRUE(std::equal(want.begin(), want.end(), t->data)) << seed;
+    }
+    srand(seed + 1);
+    for (int shift_draws = 0; shift_draws < 2; shift_draws++) rand();
+    EXPECT_EQ(after, rand()) << seed;
+  }
+  seedsource = saved_source;
+}
