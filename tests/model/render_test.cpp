@@ -60,6 +60,26 @@ TEST_F(Render, NoUnderLayerShowsBeyondTheTopLayerAfterTheShift) {
   }
 }
 
+// The polar form is kept in single precision, the turned position worked from it in double:
+// cos and sin of the float angle in float precision move a click's coordinates in the sixth
+// decimal the results files print.
+TEST(HitTest, TheTurnedPositionIsDoubleFromTheSinglePrecisionPolarForm) {
+  const double pi = 3.1415926535898;
+  const vec at(0.14f, -0.1f, 0);
+  long double worst = 0;  // cells
+  for (int i = 0; i < 200; i++) {
+    const double ox = 0.05 + 0.3 * (i % 10) / 10, oy = 0.4 * std::sin(i * 1.7);  // ox > 0
+    const float rotation = i % 8 * 45.0f - 135;
+    const float r = std::sqrt(ox * ox + oy * oy);
+    const float theta = static_cast<float>(std::atan(oy / ox));
+    const long double turned = static_cast<float>(theta - rotation * pi / 180);
+    const auto [gx, gy] = gridposition(ox, oy, rotation, at, 0.7f, 0.7f, 5, 7);
+    worst = std::max({worst, std::fabs(gx - 5 * (r * std::cos(turned) - at.x + 0.7f / 2.0L) / 0.7f),
+                      std::fabs(gy - 7 * (r * std::sin(turned) - at.y + 0.7f / 2.0L) / 0.7f)});
+  }
+  EXPECT_LT(worst, 1e-12);
+}
+
 TEST(HitTest, GridCellsTruncateTowardZeroAndFarOffPositionsNameNoCell) {
   EXPECT_EQ(gridcell(-0.5, 2.5, 5), 2);
   EXPECT_EQ(gridcell(2.5, 5.5, 5), 15);  // row 5 runs on into the next column
