@@ -105,10 +105,15 @@ TEST(DerivePath, FolderBeforeTheLastDotElseTheCurrentFolder) {
       EXPECT_EQ(out, pairs[i + 1]) << pairs[i];
     }
   };
+  ::testing::internal::CaptureStderr();
   expect({"/Volumes/Lab/Task.app/Contents/MacOS/Task", "/Volumes/Lab", "/opt/exp-1.5/bin/run",
           "/opt", "/Task.app/Contents/MacOS/Task", "", "./build/spatialmemory", ".",
           "Task.app/Contents/MacOS/Task", ".", "", ".", folder + "/x.app/run", folder,
           folder + "b/x.app/run", "."});
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),  // only the folder too long is a surprise
+            "the data folder " + folder +
+                "b is longer than 255 characters; using the current "
+                "folder\n");
 }
 
 TEST_F(Run, IdleScoresOnceEachPhaseLastsItsLengthAndIsShownInTheFrameItRunsOut) {
