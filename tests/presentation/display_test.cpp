@@ -116,4 +116,10 @@ TEST(Display, TextIsWhiteAtItsFractionOverNearerDrawingAndLeavesDepthAlone) {
   float depth = -1;
   glReadPixels(2, 183, 1, 1, GL_DEPTH_COMPONENT, GL_FLOAT, &depth);  // inside the W
   EXPECT_EQ(depth, 0.0f);  // clicks read this buffer: text must not write into it
+  // Text at a point of the turned frame: untinted by the texture, which is on again afterwards.
+  glDisable(GL_DEPTH_TEST);
+  glClear(GL_COLOR_BUFFER_BIT);
+  display.renderstring3d("ab", 1, 1, 1, 0, 0, -1);
+  EXPECT_EQ(whitepixels()[2], 2 * 9 * 15);
+  EXPECT_TRUE(glIsEnabled(GL_TEXTURE_2D) && !glIsEnabled(GL_DEPTH_TEST));
 }
