@@ -78,16 +78,22 @@ TEST_F(Settings, WhatTheMapCannotHoldIsRefusedOnALineOfItsOwn) {
   std::string text = "num_x: 600\r\nnum_y: 0\r" + std::string(300, 'x') +
                      "\n\nnum_x: 300000000000000000000000000000\nrotation_angles:\r\n";
   for (int i = 0; i < 103; i++) text += std::to_string(i) + "\r\n";
-  load(text + "angle_end:\ndiscolsetstart:\n9 9 9\nend:\ndiscolsetstart:\nend:\n");
-  EXPECT_EQ(said, dir + "/settings.txt:1: num_x 600 is outside 1 to 512; num_x stays 5\n" + dir +
-                      "/settings.txt:2: num_y 0 is outside 1 to 512; num_y stays 5\n" + dir +
-                      "/settings.txt:107: more than 100 rotation_angles; this and later values of "
-                      "the block are ignored\n");
-  EXPECT_EQ(m.num_x * 10 + m.num_y, 55);
+  load(text + "angle_end:\ndiscolsetstart:\n9 9 9\nend:\ndiscolsetstart:\nend:\nnum_y: 512\n" +
+       "num_trials_per_set: 50000\ntarget_distract_sets:\n9 9\n9 12\n9 15\nset_end:\n");
+  const std::string at = dir + "/settings.txt:";
+  EXPECT_EQ(said, at + "1: num_x 600 is outside 1 to 512; num_x stays 5\n" + at +
+                      "2: num_y 0 is outside 1 to 512; num_y stays 5\n" + at +
+                      "107: more than 100 rotation_angles; this and later values of the block are "
+                      "ignored\n" +
+                      at + "121: more than 100000 trials in all; this set line is ignored\n");
+  // The limits themselves are accepted: a side of 512, exactly 100000 trials.
+  EXPECT_EQ(std::vector<int>({m.num_x, m.num_y, m.trials.size}),
+            std::vector<int>({5, 512, 100000}));
   EXPECT_EQ(m.num_rotation_angles * 1000 + m.rotation_angles[99], 100099);
   // The second, empty block leaves no set, so the layout's default colour applies.
   EXPECT_TRUE(m.discol == nullptr && m.num_discol == 0);
-  EXPECT_EQ(read("results0.txt"), "discolsetstart\n9\t9\t9\ndiscolsetstart\n");
+  EXPECT_EQ(read("results0.txt"),
+            "discolsetstart\n9\t9\t9\ndiscolsetstart\nnum_y\t512\nnum_trials_per_set\t50000\n");
   // A name too long for the buffer is not found: cut short, "./././..." names the folder.
   std::string name;
   for (int i = 0; i < 125; i++) name += "./";

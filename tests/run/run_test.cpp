@@ -96,6 +96,12 @@ TEST(Records, ClicksSortByColumnThenRowOnceEachWithNotANumberLast) {
   EXPECT_TRUE(std::all_of(c.begin() + 30, c.end(), [](auto p) { return std::isnan(p.first); }));
 }
 
+TEST(Records, TheTallyTakesNineToTwentyOfEachInBandsOfThree) {
+  EXPECT_EQ(std::vector<int>({tallycell(9, 9), tallycell(20, 20), tallycell(14, 11),
+                              tallycell(21, 9), tallycell(9, 21), tallycell(8, 20)}),
+            std::vector<int>({0, 15, 4, -1, -1, -1}));
+}
+
 TEST(DerivePath, FolderBeforeTheLastDotElseTheCurrentFolder) {
   std::string folder = "/" + std::string(254, 'a');  // 255 characters: the most 256 bytes hold
   auto expect = [](const std::vector<std::string>& pairs) {  // program path, its data folder
