@@ -325,12 +325,9 @@ oneangle sameangle(const std::map<std::string, std::pair<span, const std::vector
     ends.push_back(pool.back());
     listed.insert(listed.end(), pool.begin(), pool.end());
   }
-  long long trials = 0;
-  for (const auto& g : groups) trials += g.second.first;
-  // One angle in every list is the design's own choice, and one trial cannot differ.
+  // One angle in every list is the design's own choice.
   if (std::count(listed.begin(), listed.end(), listed.empty() ? 0 : listed[0]) ==
-          static_cast<long long>(listed.size()) ||
-      trials < 2)
+      static_cast<long long>(listed.size()))
     return result;
   for (float a : ends) {
     bool may = true, certain = true;
