@@ -51,7 +51,7 @@ TEST_F(Settings, BlocksUseTheValuesReadSoFar) {
       "num_trials_per_set: 2\n"
       "wait_lengths:\n2\n2.0\nlength_end\n6\nlength_end:\n"
       "target_distract_sets:\n12 9\n15\n12 10\nset_end:\n"
-      "rotation_angles:\n270\nangle_end:\n"
+      "rotation_angles:\n270\nangle_end:\ntarget_distract_sets:\n12 9\nset_end:\n"
       "num_x: 1\nnum_y: 2\ntarcolsetstart:\n1 1 1\n2 2 2\n3 3 3\nend:\n"
       "num_x: 4\nwait_lengths:\n9\n");
   auto list = [](const float* v, int n) { return std::vector<float>(v, v + n); };
@@ -59,17 +59,19 @@ TEST_F(Settings, BlocksUseTheValuesReadSoFar) {
   // The unclosed block runs to the end of the file and appends to the first.
   EXPECT_EQ(list(m.wait_lengths, m.num_wait_lengths), (std::vector<float>{2, 2, 6, 9}));
   // One trial for the first set line, two for each later one, whose wait lengths run on from
-  // line to line; each pool holds the angles known when its key first appeared.
+  // line to line of a block; each pool holds the angles known when its key first appeared, and
+  // a later block of the same condition draws on it without refilling it.
   std::vector<std::pair<int, int>> made;  // targets and wait index of each trial
   for (const trial* t : items(m.trials)) made.emplace_back(t->num_targets, t->wait_index);
-  EXPECT_EQ(made, (std::vector<std::pair<int, int>>{{9, 0}, {12, 0}, {12, 1}, {12, 2}, {12, 0}}));
+  EXPECT_EQ(made, (std::vector<std::pair<int, int>>{
+                      {9, 0}, {12, 0}, {12, 1}, {12, 2}, {12, 0}, {12, 0}, {12, 1}}));
   const std::vector<float> known = {90, 180.5f};
   EXPECT_EQ(m.angle_pools, (std::map<std::string, std::vector<float>>{
                                {"90000", known}, {"120200", known}, {"120600", known}}));
   // The colour block holds as many colours as the 1 x 2 grid in force at its line has cells.
   EXPECT_EQ(m.num_tarcol, 2);
   EXPECT_EQ(said, dir +
-                      "/settings.txt:29: more colours than the 1 x 2 grid has cells; this and "
+                      "/settings.txt:32: more colours than the 1 x 2 grid has cells; this and "
                       "later colours of the block are ignored\n");
 }
 
@@ -134,27 +136,6 @@ TEST(TrialSets, EachSetHasExactlyItsFlagCountsWithTheBlankWaitsLast) {
           << n << " " << b << " " << i << " seed " << seed;
     }
   }
-}
-
-TEST(TrialSets, WaitLengthsCycleAcrossSetLinesAndPoolsAreSharedByKey) {
-  maphdl m;
-  mapdefaults(m);
-  m.num_trials_per_set = 3;
-  int pos = 0;
-  m.addtrialset(12, 13, &pos);  // no wait lengths yet: every trial waits by index 0
-  m.wait_lengths[0] = 2, m.wait_lengths[1] = 6, m.num_wait_lengths = 2;
-  m.rotation_angles[0] = 0, m.rotation_angles[1] = 90, m.rotation_angles[2] = 180;
-  m.num_rotation_angles = 3;
-  m.addtrialset(9, 12, &pos);
-  m.rotation_angles[0] = 45;  // too late for keys already made
-  m.addtrialset(9, 15, &pos);
-  std::vector<int> indices;
-  for (const trial* t : items(m.trials)) indices.push_back(t->wait_index);
-  EXPECT_EQ(indices, (std::vector<int>{0, 0, 0, 0, 1, 0, 1, 0, 1}));
-  // Distractors are not part of the key: both later sets share the same two pools.
-  EXPECT_EQ(m.angle_pools, (std::map<std::string, std::vector<float>>{
-                               {"120000", {}}, {"90200", {0, 90, 180}}, {"90600", {0, 90, 180}}}));
-  EXPECT_EQ(conditionkey(12, 0, 2.5f, true, 0), "1202.510");  // as the results file prints it
 }
 
 using Results = tempfolder;
