@@ -70,23 +70,6 @@ struct Run : ::testing::Test {
 
 }  // namespace
 
-TEST_F(Run, HeaderLinesAndRowsWhereTheClicksAreNotTheLongestList) {
-  writetabheader(map.results_file), writecoordheader(map.coord_file);
-  map.distract_cells.add(24);  // cell 24 of a 5-row grid: column 4, row 4
-  writecoordrows(map.coord_file, {}, nullptr, map.distract_cells.head, 5);
-  writecoordrows(map.coord_file, {}, nullptr, nullptr, 5);  // no rows at all
-  flushrecords();
-  EXPECT_EQ(ondisk(tabname),
-            "trial\ttargets\tdistrac\tborders\tblank\tinstant\twaitlength\trotate angle\t"
-            "targets hit\tdistracts hit\tempty hit\ttotal hit\n");
-  std::string header =
-      cols({"trial", "targets", "distrac", "borders", "blank", "instant", "waitlength",
-            "rotate angle", "targets hit", "distracts hit", "empty hit", "total hit", "clicks X",
-            "clicks Y", "targets X", "targets Y", "distractors X", "distractors Y"});
-  header.back() = '\n';
-  EXPECT_EQ(ondisk(coordname), header + cols({" ", " ", " ", " ", "4", "4"}, true));
-}
-
 TEST(Records, ClicksSortByColumnThenRowOnceEachWithNotANumberLast) {
   std::vector<std::pair<float, float>> c;  // columns falling, row 1 twice in each
   for (int i = 0; i < 60; i++) c.push_back({i % 4 ? 20.0f - i / 4 : std::nanf(""), i % 2});
