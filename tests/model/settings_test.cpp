@@ -102,8 +102,6 @@ TEST_F(Settings, WhatTheMapCannotHoldIsRefusedOnALineOfItsOwn) {
   load("num_x: 7\n", (name + "settings.txt").c_str());
   EXPECT_EQ(said, "settings file name longer than 255 characters\nerror, file not found! " + dir +
                       "/" + name + "settings.txt\nusing defaults\n");
-  load("num_x: 7\n", "absent.txt");
-  EXPECT_EQ(said, "error, file not found! " + dir + "/absent.txt\nusing defaults\n");
   EXPECT_EQ(m.num_x, 5);
 }
 
