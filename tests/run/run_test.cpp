@@ -64,16 +64,14 @@ struct Run : ::testing::Test {
 
 }  // namespace
 
-TEST(Records, ClicksSortByColumnThenRowOnceEachWithNotANumberLast) {
+TEST(Records, ClicksSortOnceEachWithNotANumberLastAndTheTallyTakesNineToTwenty) {
   std::vector<std::pair<float, float>> c;  // columns falling, row 1 twice in each
   for (int i = 0; i < 60; i++) c.push_back({i % 4 ? 20.0f - i / 4 : std::nanf(""), i % 2});
   sortclicks(&c);  // enough clicks to leave insertion sort, where a bad order reads past the end
   ASSERT_EQ(c.size(), 45u);  // a NaN never equals anything, so none is merged away
   for (size_t i = 1; i < 30; i++) EXPECT_LT(c[i - 1], c[i]);
   EXPECT_TRUE(std::all_of(c.begin() + 30, c.end(), [](auto p) { return std::isnan(p.first); }));
-}
-
-TEST(Records, TheTallyTakesNineToTwentyOfEachInBandsOfThree) {
+  // The exit tally takes 9 to 20 of each, in bands of three.
   EXPECT_EQ(std::vector<int>({tallycell(9, 9), tallycell(20, 20), tallycell(14, 11),
                               tallycell(21, 9), tallycell(9, 21), tallycell(8, 20)}),
             std::vector<int>({0, 15, 4, -1, -1, -1}));
