@@ -1,6 +1,7 @@
 // designcheck: reads a settings file as the experiment does and reports on it.
 // Owns the judgement of a design: which lines are lost, which settings come too late, which
-// conditions run out of rotation angles, share a key, crowd the grid or miss the exit tally.
+// conditions run out of rotation angles, share a key, crowd the grid or miss the exit tally,
+// and whether every trial turns by one and the same angle.
 // The reading itself is the model's (readsettings, addtrialset, thinpool); nothing here reads
 // the file a second way.
 #include "check/designcheck.h"
