@@ -90,7 +90,7 @@ TEST(Layout, ColourRunsAndShiftDirections) {
 using ResetMap = glmap;
 
 // Which cells are used, and how often, the end-to-end run checks from the records.
-TEST_F(ResetMap, MarksRedUnderTargetsOnlyAndKeepsTheShiftAsDrawn) {
+TEST_F(ResetMap, MarksRedUnderTargetsOnlyRingsInColourRunsAndKeepsTheShiftAsDrawn) {
   m.num_distracts = 3;
   m.reset_map();
   EXPECT_TRUE(m.shift_step.x == m.shift_dir.x && m.shift_step.y == m.shift_dir.y);
@@ -103,6 +103,17 @@ TEST_F(ResetMap, MarksRedUnderTargetsOnlyAndKeepsTheShiftAsDrawn) {
           red += m.under_tex.data[((y + dy) * side + x + dx) * 4] == 255;
       EXPECT_TRUE(cells == &m.target_cells ? red == 21 * 21 : red < 40) << cell << ": " << red;
     }
+  // Rings take the set's colours in runs, in drawing order: two targets, two colours.
+  delete[] m.tarcol;
+  m.tarcol = new unsigned char[6]{1, 1, 1, 4, 4, 4};
+  m.num_tarcol = 2, m.borders = 1, m.num_distracts = 0;
+  m.reset_map();
+  std::vector<int> rings;  // the red byte 44 texels right of each target's centre
+  for (int cell : items(m.target_cells))
+    rings.push_back(m.map_tex.data[(static_cast<int>(centre(cell % 5)) * side +
+                                    static_cast<int>(centre(cell / 5)) + 44) *
+                                   4]);
+  EXPECT_EQ(rings, (std::vector<int>{1, 4}));
 }
 
 // The angle pool is taken from its end, then reported empty; the candidate pool places what fits.
