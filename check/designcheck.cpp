@@ -1,6 +1,7 @@
 // designcheck: reads a settings file as the experiment does and reports on it.
 // Owns the judgement of a design: which lines are lost, which settings come too late, which
-// conditions run out of rotation angles, share a key, crowd the grid or miss the exit tally.
+// conditions run out of rotation angles, share a key, crowd the grid or miss the exit tally,
+// and whether every trial turns by one and the same angle.
 // The reading itself is the model's (readsettings, addtrialset, thinpool); nothing here reads
 // the file a second way.
 #include "check/designcheck.h"
@@ -302,6 +303,56 @@ std::string number(float v) {
   return s.str();
 }
 
+// The one angle every trial of a design turns by, for certain or as the coin tosses may deal
+// it. A pool hands out its angles from its end, one a trial, so trials differ only where a
+// condition gets more trials than the run of equal angles that ends its pool.
+struct oneangle {
+  bool found = false;    // the trials may all turn by `angle`
+  bool certain = false;  // whatever the coin tosses deal
+  float angle = 0;       // degrees
+};
+
+// keys: each key's span of trials and its pool; groups: the trials of each (targets, blank,
+// wait) with the keys their borders and instant shifts choose among. Keys without a pool, and
+// trials beyond a pool's end, turn by no angle of a list and are reported elsewhere.
+oneangle sameangle(const std::map<std::string, std::pair<span, const std::vector<float>*>>& keys,
+                   const std::map<std::tuple<int, int, float>,
+                                  std::pair<long long, std::vector<std::string>>>& groups) {
+  oneangle result;
+  std::vector<float> ends, listed;
+  for (const auto& k : keys) {
+    const std::vector<float>& pool = *k.second.second;
+    if (pool.empty()) continue;
+    ends.push_back(pool.back());
+    listed.insert(listed.end(), pool.begin(), pool.end());
+  }
+  // One angle in every list is the design's own choice.
+  if (std::count(listed.begin(), listed.end(), listed.empty() ? 0 : listed[0]) ==
+      static_cast<long long>(listed.size()))
+    return result;
+  for (float a : ends) {
+    bool may = true, certain = true;
+    std::map<std::string, long long> room;  // trials a key can take that all turn by a
+    for (const auto& k : keys) {
+      const std::vector<float>& pool = *k.second.second;
+      const long long size = static_cast<long long>(pool.size());
+      long long run = 0;
+      while (run < size && pool[size - 1 - run] == a) run++;
+      may = may && std::min(k.second.first.least, size) <= run;
+      certain = certain && std::min(k.second.first.most, size) <= run;
+      room[k.first] = run == size ? k.second.first.most : run;
+    }
+    for (const auto& g : groups) {
+      long long fits = 0;
+      for (const std::string& key : g.second.second) fits += room[key];
+      may = may && g.second.first <= fits;
+    }
+    if (certain || (may && !result.found)) result = {true, certain, a};
+    if (certain) break;
+  }
+  return result;
+}
+
 }  // namespace
 
 designreport checkdesign(const char* name) {
@@ -338,6 +389,7 @@ designreport checkdesign(const char* name) {
   std::map<std::tuple<int, int, int, float>, row> rows;  // (targets, distractors, blank, wait)
   std::map<std::string, long long> key_angles;           // key -> angles its pool starts with
   std::map<std::string, bool> reported;
+  std::map<std::tuple<int, int, float>, std::pair<long long, std::vector<std::string>>> groups;
   for (const setline& s : watcher.sets) {
     const int n = s.count;
     if (s.targets < 0 || s.distracts < 0)
@@ -370,6 +422,8 @@ designreport checkdesign(const char* name) {
       const long long size = p.second;
       row& r = rows[{s.targets, s.distracts, p.first.first, p.first.second}];
       r.trials += size;
+      auto& group = groups[{s.targets, p.first.first, p.first.second}];
+      group.first += size;
       r.borders.least += std::max(0LL, size - (n - borders));
       r.borders.most += std::min(size, borders);
       r.instants.least += std::max(0LL, size - (n - instants));
@@ -384,6 +438,8 @@ designreport checkdesign(const char* name) {
           if (dealt.most == 0) continue;
           const condition c = {s.targets, p.first.first, p.first.second, i, b};
           const std::string key = conditionkey(c.targets, c.blank, c.wait, c.instant, c.borders);
+          if (std::find(group.second.begin(), group.second.end(), key) == group.second.end())
+            group.second.push_back(key);
           span& total = per_key[key];
           total.least += dealt.least;
           total.most += dealt.most;
@@ -425,6 +481,34 @@ designreport checkdesign(const char* name) {
           }
         }
     }
+  }
+
+  std::map<std::string, std::pair<span, const std::vector<float>*>> keys;
+  static const std::vector<float> none;
+  for (const auto& k : per_key) {
+    auto pool = m.angle_pools.find(k.first);
+    keys[k.first] = {k.second, pool == m.angle_pools.end() ? &none : &pool->second};
+  }
+  const oneangle same = sameangle(keys, groups);
+  if (same.found) {
+    std::vector<float> others;
+    for (const auto& k : keys)
+      for (float a : *k.second.second)
+        if (a != same.angle && std::find(others.begin(), others.end(), a) == others.end())
+          others.push_back(a);
+    std::string rest;
+    for (size_t i = 0; i < others.size(); i++)
+      rest += (i == 0 ? "" : i + 1 == others.size() ? " or " : ", ") + number(others[i]);
+    const std::string message =
+        (same.certain ? "every trial of the design turns by "
+                      : "the coin tosses may make every trial of the design turn by ") +
+        number(same.angle) + " degrees: each condition takes its angles from the end of " +
+        "rotation_angles, one a trial; " +
+        (same.certain ? "none has trials enough to reach "
+                      : "only one dealt more trials reaches ") +
+        rest;
+    for (const setline& s : watcher.sets)
+      if (s.count > 0) watcher.problem(s.line, message);
   }
 
   std::stable_sort(watcher.problems.begin(), watcher.problems.end(),

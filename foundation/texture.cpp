@@ -87,17 +87,50 @@ void rgbtex_t::bind() {
   texbind(texid);
 }
 
-void noisefill(unsigned char* data, int width, int height, int bytes_per_pixel) {
-  // Column by column, so that a seed gives the same picture whatever the image's row length.
+#if defined(__GLIBC__)
+// initstate_r reads the record's old state pointer, so the record starts zeroed.
+randstream::randstream(unsigned seed) : data{}, state{} {
+  initstate_r(seed, reinterpret_cast<char*>(state), sizeof state, &data);
+}
+int randstream::next() {
+  int32_t r;
+  random_r(&data, &r);
+  return r;
+}
+#else
+randstream::randstream(unsigned seed) {
+  srand(seed);
+}
+int randstream::next() {
+  return rand();
+}
+#endif
+
+namespace {
+
+// Column by column, so that a seed gives the same picture whatever the image's row length.
+template <class Draw>
+void fillcolumns(unsigned char* data, int width, int height, int bytes_per_pixel, Draw draw) {
   for (int x = 0; x < width; x++) {
     for (int y = 0; y < height; y++) {
       unsigned char* p = data + (static_cast<size_t>(y) * width + x) * bytes_per_pixel;
-      p[0] = rand() % 256;
-      p[1] = rand() % 256;
-      p[2] = rand() % 256;
+      p[0] = draw() % 256;
+      p[1] = draw() % 256;
+      p[2] = draw() % 256;
       if (bytes_per_pixel == 4) p[3] = 255;
     }
   }
+}
+
+}  // namespace
+
+void noisefill(unsigned char* data, int width, int height, int bytes_per_pixel) {
+  fillcolumns(data, width, height, bytes_per_pixel, [] { return rand(); });
+}
+
+void noisefill(unsigned char* data, int width, int height, int bytes_per_pixel,
+               randstream* numbers) {
+  fillcolumns(data, width, height, bytes_per_pixel, [numbers] { return numbers->next(); });
 }
 
 void gridlines(unsigned char* data, int width, int height, int bytes_per_pixel, int nx, int ny,

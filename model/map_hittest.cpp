@@ -34,8 +34,9 @@ std::pair<double, double> gridposition(double ox, double oy, float rotation, vec
     theta = oy > 0 ? 1.5707964f : oy < 0 ? -1.5707964f : 0.0f;
   }
   theta = static_cast<float>(theta - rotation * pi / 180);
-  const double x = r * std::cos(theta);
-  const double y = r * std::sin(theta);
+  // The polar form is kept in single precision; the turned position is worked in double.
+  const double x = static_cast<double>(r) * std::cos(static_cast<double>(theta));
+  const double y = static_cast<double>(r) * std::sin(static_cast<double>(theta));
   const double gx = num_x * (x - map_pos.x + map_width / 2.0) / map_width;
   const double gy = num_y * (y - map_pos.y + map_height / 2.0) / map_height;
   return {gx, gy};

@@ -150,11 +150,14 @@ void maphdl::reset_map() {
   defaultcolours(&discol, &num_discol);
   defaultcolours(&tarcol, &num_tarcol);
 
-  // The three images take their random numbers in this order, before the cells are drawn.
+  // The three images take their random numbers in this order, before the cells are drawn. They
+  // are rand's numbers after the seed, from a stream of their own: rand takes a lock per call,
+  // and the pool below reseeds rand before anything else draws from it.
   rgbatex_t* layers[3] = {&map_tex, &under_tex, &background_tex};
+  randstream numbers(seed_layout);
   for (rgbatex_t* t : layers) {
     fresh(t, map_tex_size, map_tex_size);
-    noisefill(t->data, t->width, t->height, 4);
+    noisefill(t->data, t->width, t->height, 4, &numbers);
   }
 
   generator<int> candidates;  // reseeds from the clock once more; a second may have passed

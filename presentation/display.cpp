@@ -88,10 +88,12 @@ void displayhdl::renderstring2d(const char* text, float r, float g, float b, flo
 void displayhdl::renderstring3d(const char* text, float r, float g, float b, float x, float y,
                                 float z) {
   assert(text != nullptr && "renderstring3d needs a text, \"\" draws nothing");
+  glPushAttrib(GL_ENABLE_BIT);
   glColor3f(r, g, b);
   glDisable(GL_TEXTURE_2D);  // as in renderstring2d: a bound texture would tint the text
   glRasterPos3f(x, y, z);
   for (const char* c = text; *c; ++c) display_glyph(static_cast<signed char>(*c));
+  glPopAttrib();
 }
 
 void fitviewport(int window_width, int window_height, int viewport[4]) {

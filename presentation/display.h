@@ -18,6 +18,8 @@ class displayhdl {
   void resetwindsize();  // window size from the toolkit again
   // Text in the 9x15 bitmap font at window fractions (x, y) of the picture area.
   void renderstring2d(const char* text, float r, float g, float b, float x, float y);
+  // Text at the point (x, y, z) of the current frame. Both leave the enabled capabilities and
+  // the matrices as they found them.
   void renderstring3d(const char* text, float r, float g, float b, float x, float y, float z);
   double gettime();  // seconds since init; also stored in `time`
   double getfps();   // frame-rate estimate, refreshed at most once per tenth of a second

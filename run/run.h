@@ -69,5 +69,6 @@ void flushrecords();
 void savefacts();
 
 // The data folder from the program's path: everything before the '/' that precedes the last
-// '.'; the current folder (".") when there is no such '/'. Never writes more than size bytes.
+// '.'; the current folder (".") when there is no such '/', or when the folder is too long for
+// size bytes, which is said in one line on standard error. Never writes more than size bytes.
 void derivepath(const char* argv0, char* out, int size);

@@ -50,7 +50,11 @@ void derivepath(const char* argv0, char* out, int size) {
   while (i >= 0 && argv0[i] != '.') i--;
   while (i >= 0 && argv0[i] != '/') i--;
   // No folder before the last '.', or one too long to hold: the current folder, which is where
-  // an experimenter starting the program by hand expects the files.
+  // an experimenter starting the program by hand expects the files. Only the second is a
+  // surprise worth a word: the folder beside the program was meant.
+  if (i >= size)
+    fprintf(stderr, "the data folder %.*s is longer than %d characters; using the current folder\n",
+            i, argv0, size - 1);
   if (i < 0 || i >= size) {
     strcpy(out, ".");
     return;

@@ -80,3 +80,25 @@ TEST(DesignCheck, DesignsThatRunOutOfAnglesOrCellsOrShareKeys) {
        "last 1 of its trials to be run get no angle",
        "13: condition 90101 has up", "13: condition 90200 has up", "13: condition 90201 has up"});
 }
+
+TEST(DesignCheck, DesignsWhoseTrialsAllTurnByOneAngleAreToldOnEverySetLine) {
+  // A condition hands out its angles from the end of its list, one a trial: with one trial a
+  // condition every trial gets 90; a coin toss may give one condition two, and so 0.
+  const std::string head = "num_x: 9\nnum_y: 9\nnum_with_borders: 1\n";
+  const std::string sets = "angle_end:\ntarget_distract_sets:\n9 9\n12 9\nset_end:\n";
+  const std::string certain =
+      "every trial of the design turns by 90 degrees: each condition takes its angles from the "
+      "end of rotation_angles, one a trial; none has trials enough to reach 0";
+  expectstarts(head + "num_trials_per_set: 2\nrotation_angles:\n0\n90\n" + sets,
+               {"10: " + certain, "11: " + certain});
+  expectstarts(
+      head + "num_trials_per_set: 3\nnum_instant_shifts: 1\nrotation_angles:\n0\n90\n" + sets,
+      {"11: the coin tosses may make every trial of the design turn by 90 degrees",
+       "12: the coin tosses may"});
+  // One angle in the list is a choice, not an oversight; of four trials with one border and one
+  // instant shift, two share a condition for certain.
+  expectstarts(head + "num_trials_per_set: 2\nrotation_angles:\n90\n" + sets, {});
+  expectstarts(
+      head + "num_trials_per_set: 4\nnum_instant_shifts: 1\nrotation_angles:\n0\n0\n90\n" + sets,
+      {});
+}

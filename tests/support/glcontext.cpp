@@ -2,6 +2,7 @@
 #include "tests/support/glcontext.h"
 
 #include <cstdio>
+#define GL_GLEXT_PROTOTYPES  // the framebuffer calls are exported by libGL itself
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
 #include <GL/gl.h>
@@ -14,21 +15,6 @@ EGLContext egl_context = EGL_NO_CONTEXT;
 GLuint framebuffer = 0;
 GLuint colour_buffer = 0;
 GLuint depth_buffer = 0;
-
-PFNGLGENFRAMEBUFFERSPROC gen_framebuffers;
-PFNGLBINDFRAMEBUFFERPROC bind_framebuffer;
-PFNGLGENRENDERBUFFERSPROC gen_renderbuffers;
-PFNGLBINDRENDERBUFFERPROC bind_renderbuffer;
-PFNGLRENDERBUFFERSTORAGEPROC renderbuffer_storage;
-PFNGLFRAMEBUFFERRENDERBUFFERPROC framebuffer_renderbuffer;
-PFNGLCHECKFRAMEBUFFERSTATUSPROC check_framebuffer_status;
-
-template <class F>
-bool load(F& fn, const char* name) {
-  fn = reinterpret_cast<F>(eglGetProcAddress(name));
-  if (!fn) fprintf(stderr, "glcontext: no %s\n", name);
-  return fn != nullptr;
-}
 
 bool makecontext() {
   auto get_platform_display = reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(
@@ -50,13 +36,7 @@ bool makecontext() {
     fprintf(stderr, "glcontext: cannot make an EGL context current\n");
     return false;
   }
-  return load(gen_framebuffers, "glGenFramebuffers") &&
-         load(bind_framebuffer, "glBindFramebuffer") &&
-         load(gen_renderbuffers, "glGenRenderbuffers") &&
-         load(bind_renderbuffer, "glBindRenderbuffer") &&
-         load(renderbuffer_storage, "glRenderbufferStorage") &&
-         load(framebuffer_renderbuffer, "glFramebufferRenderbuffer") &&
-         load(check_framebuffer_status, "glCheckFramebufferStatus");
+  return true;
 }
 
 }  // namespace
@@ -64,18 +44,18 @@ bool makecontext() {
 bool makeglcontext(int width, int height) {
   if (egl_context == EGL_NO_CONTEXT && !makecontext()) return false;
   if (!framebuffer) {
-    gen_framebuffers(1, &framebuffer);
-    gen_renderbuffers(1, &colour_buffer);
-    gen_renderbuffers(1, &depth_buffer);
+    glGenFramebuffers(1, &framebuffer);
+    glGenRenderbuffers(1, &colour_buffer);
+    glGenRenderbuffers(1, &depth_buffer);
   }
-  bind_framebuffer(GL_FRAMEBUFFER, framebuffer);
-  bind_renderbuffer(GL_RENDERBUFFER, colour_buffer);
-  renderbuffer_storage(GL_RENDERBUFFER, GL_RGBA8, width, height);
-  framebuffer_renderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colour_buffer);
-  bind_renderbuffer(GL_RENDERBUFFER, depth_buffer);
-  renderbuffer_storage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, width, height);
-  framebuffer_renderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depth_buffer);
-  if (check_framebuffer_status(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
+  glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+  glBindRenderbuffer(GL_RENDERBUFFER, colour_buffer);
+  glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
+  glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colour_buffer);
+  glBindRenderbuffer(GL_RENDERBUFFER, depth_buffer);
+  glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, width, height);
+  glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depth_buffer);
+  if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
     fprintf(stderr, "glcontext: framebuffer incomplete\n");
     return false;
   }
