@@ -16,7 +16,7 @@ struct options {
 };
 
 // Reads argv[1..argc-1]. `--help` wins over everything but a mistake, `--version` over running;
-// the toolkit's own options (-display NAME, -geometry SPEC, -direct, -indirect, -iconic,
+// the toolkit's own options (-display NAME, -geometry WxH+X+Y, -direct, -indirect, -iconic,
 // -gldebug, -sync) are kept for it; after `--` every argument is a folder. Any other argument
 // starting with '-', a second folder or a toolkit option without its value is a mistake.
 options parseoptions(int argc, char** argv);
