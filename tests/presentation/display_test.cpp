@@ -7,7 +7,7 @@
 #include "foundation/texture.h"
 #include "presentation/camera.h"
 #include "presentation/display.h"
-#include "tests/support/glcontext.h"
+#include "presentation/offscreen.h"
 
 // Where the viewpoint puts a scene point, through GL's own model-view matrix.
 static vec eyepoint(camera& c, vec p) {

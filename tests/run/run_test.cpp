@@ -14,7 +14,7 @@
 #include "presentation/display.h"
 #include "run/records.h"
 #include "run/run.h"
-#include "tests/support/glcontext.h"
+#include "presentation/offscreen.h"
 
 namespace {
 

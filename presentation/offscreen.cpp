@@ -1,5 +1,6 @@
-// glcontext: see glcontext.h.
-#include "tests/support/glcontext.h"
+// offscreen: see offscreen.h. Owns the one EGL display, context and framebuffer of the process;
+// they last until the process ends, as the run's window does.
+#include "presentation/offscreen.h"
 
 #include <cstdio>
 #include <EGL/egl.h>
@@ -24,22 +25,22 @@ PFNGLFRAMEBUFFERRENDERBUFFERPROC framebuffer_renderbuffer;
 PFNGLCHECKFRAMEBUFFERSTATUSPROC check_framebuffer_status;
 
 template <class F>
-bool load(F& fn, const char* name) {
+bool load(F& fn, const char* name, std::string* why) {
   fn = reinterpret_cast<F>(eglGetProcAddress(name));
-  if (!fn) fprintf(stderr, "glcontext: no %s\n", name);
+  if (!fn) *why = std::string("the GL has no ") + name;
   return fn != nullptr;
 }
 
-bool makecontext() {
+bool makecontext(std::string* why) {
   auto get_platform_display = reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(
       eglGetProcAddress("eglGetPlatformDisplayEXT"));
   if (!get_platform_display) {
-    fprintf(stderr, "glcontext: EGL has no eglGetPlatformDisplayEXT\n");
+    *why = "EGL has no eglGetPlatformDisplayEXT";
     return false;
   }
   egl_display = get_platform_display(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
   if (egl_display == EGL_NO_DISPLAY || !eglInitialize(egl_display, nullptr, nullptr)) {
-    fprintf(stderr, "glcontext: no surfaceless EGL display\n");
+    *why = "no surfaceless EGL display (Mesa's libegl-mesa0 is needed)";
     return false;
   }
   eglBindAPI(EGL_OPENGL_API);
@@ -47,22 +48,20 @@ bool makecontext() {
   egl_context = eglCreateContext(egl_display, EGL_NO_CONFIG_KHR, EGL_NO_CONTEXT, nullptr);
   if (egl_context == EGL_NO_CONTEXT ||
       !eglMakeCurrent(egl_display, EGL_NO_SURFACE, EGL_NO_SURFACE, egl_context)) {
-    fprintf(stderr, "glcontext: cannot make an EGL context current\n");
+    *why = "cannot make an EGL context current";
     return false;
   }
-  return load(gen_framebuffers, "glGenFramebuffers") &&
-         load(bind_framebuffer, "glBindFramebuffer") &&
-         load(gen_renderbuffers, "glGenRenderbuffers") &&
-         load(bind_renderbuffer, "glBindRenderbuffer") &&
-         load(renderbuffer_storage, "glRenderbufferStorage") &&
-         load(framebuffer_renderbuffer, "glFramebufferRenderbuffer") &&
-         load(check_framebuffer_status, "glCheckFramebufferStatus");
+  return load(gen_framebuffers, "glGenFramebuffers", why) &&
+         load(bind_framebuffer, "glBindFramebuffer", why) &&
+         load(gen_renderbuffers, "glGenRenderbuffers", why) &&
+         load(bind_renderbuffer, "glBindRenderbuffer", why) &&
+         load(renderbuffer_storage, "glRenderbufferStorage", why) &&
+         load(framebuffer_renderbuffer, "glFramebufferRenderbuffer", why) &&
+         load(check_framebuffer_status, "glCheckFramebufferStatus", why);
 }
 
-}  // namespace
-
-bool makeglcontext(int width, int height) {
-  if (egl_context == EGL_NO_CONTEXT && !makecontext()) return false;
+bool makebuffers(int width, int height, std::string* why) {
+  if (egl_context == EGL_NO_CONTEXT && !makecontext(why)) return false;
   if (!framebuffer) {
     gen_framebuffers(1, &framebuffer);
     gen_renderbuffers(1, &colour_buffer);
@@ -76,11 +75,24 @@ bool makeglcontext(int width, int height) {
   renderbuffer_storage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, width, height);
   framebuffer_renderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depth_buffer);
   if (check_framebuffer_status(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
-    fprintf(stderr, "glcontext: framebuffer incomplete\n");
+    *why = "the GL cannot make a " + std::to_string(width) + " x " + std::to_string(height) +
+           " framebuffer";
     return false;
   }
   glDrawBuffer(GL_COLOR_ATTACHMENT0);
   glReadBuffer(GL_COLOR_ATTACHMENT0);
   glViewport(0, 0, width, height);
   return true;
+}
+
+}  // namespace
+
+bool makeglcontext(int width, int height, std::string* reason) {
+  std::string why;
+  if (makebuffers(width, height, &why)) return true;
+  if (reason)
+    *reason = why;
+  else
+    fprintf(stderr, "off-screen GL context: %s\n", why.c_str());
+  return false;
 }
