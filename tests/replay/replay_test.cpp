@@ -1,0 +1,191 @@
+// A run recorded through the live path, replayed: the same layouts from the logged seeds, the
+// same frames, marks where the clicks were, refusals of a map that differs, and the tool's
+// command line and file problems.
+#include <cairo.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "replay/marks.h"
+#include "replay/recorded.h"
+#include "replay/recreate.h"
+#include "replay/tool.h"
+#include "tests/replay/replaytest.h"
+
+namespace {
+
+// Runs the tool; its status, standard output and standard error.
+struct outcome {
+  int status;
+  std::string out, err;
+};
+outcome tool(std::vector<std::string> args) {
+  args.insert(args.begin(), "spatialmemory-replay");
+  std::vector<const char*> argv;
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  const int status = replaytool(static_cast<int>(argv.size()), argv.data());
+  std::string out = testing::internal::GetCapturedStdout();
+  return {status, out, testing::internal::GetCapturedStderr()};
+}
+
+// A PNG's pixels as 0x??RRGGBB, rows from the top; empty when it cannot be read.
+std::vector<uint32_t> png(const std::string& name, int* width = nullptr) {
+  cairo_surface_t* s = cairo_image_surface_create_from_png(name.c_str());
+  std::vector<uint32_t> px;
+  if (cairo_surface_status(s) == CAIRO_STATUS_SUCCESS) {
+    const int w = cairo_image_surface_get_width(s), h = cairo_image_surface_get_height(s);
+    const uint32_t* data = reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(s));
+    for (int i = 0; i < w * h; i++) px.push_back(data[i] & 0xffffff);
+    if (width) *width = w;
+  }
+  cairo_surface_destroy(s);
+  return px;
+}
+
+std::vector<int> items(const generator<int>& g) {
+  std::vector<int> out;
+  for (gen_node<int>* n = g.head; n; n = n->next) out.push_back(n->value);
+  return out;
+}
+
+// A frame read back from GL (rows from the bottom) in the same terms.
+std::vector<uint32_t> flipped(const std::vector<uint32_t>& gl) {
+  std::vector<uint32_t> px;
+  for (int y = liverun::H - 1; y >= 0; y--)
+    for (int x = 0; x < liverun::W; x++) px.push_back(gl[y * liverun::W + x] & 0xffffff);
+  return px;
+}
+
+}  // namespace
+
+TEST(Replay, TheLoggedSeedsLayTheTrialOutAsTheLivePathDidAndAnotherMapIsRefused) {
+  const liverun& live = liverun::get();
+  recordedrun run;
+  std::string problem;
+  ASSERT_TRUE(readrun(live.file("results0.txt"), &run, &problem)) << problem;
+  ASSERT_EQ(run.tab.trials.size(), 3u);
+  maphdl m;
+  mapdefaults(m);
+  applysettings(run.tab.settings, m);
+  for (size_t k = 0; k < 3; k++) {
+    const livetrial& t = live.trials[k];
+    const loggedtrial& log = run.log.trials[k];
+    recreate(m, run.tab.trials[k].start, log.seed_layout, log.seed_cells);
+    const rgbatex_t* made[3] = {&m.map_tex, &m.under_tex, &m.background_tex};
+    for (int i = 0; i < 3; i++)
+      EXPECT_TRUE(std::equal(t.textures[i].begin(), t.textures[i].end(), made[i]->data)) << k;
+    EXPECT_EQ(items(m.target_cells), t.targets);
+    EXPECT_EQ(items(m.distract_cells), t.distracts);
+    EXPECT_TRUE(m.shift_step.x == t.shift.x && m.shift_step.y == t.shift.y);
+    EXPECT_EQ(m.rotate_angle, t.angle);
+    EXPECT_EQ(k < 2 ? differences(m, run.coord[k], log) : shiftdiffers(m, log), "");
+  }
+  // A run made by another C library: same seeds, other cells, or another shift.
+  recreate(m, run.tab.trials[0].start, run.log.trials[0].seed_layout, run.log.trials[0].seed_cells);
+  coordtrial other = run.coord[0];
+  std::swap(other.targets[0], other.targets[1]);
+  EXPECT_NE(differences(m, other, run.log.trials[0]).find("target 1 is"), std::string::npos);
+  other = run.coord[0];
+  other.distracts.pop_back();
+  EXPECT_NE(differences(m, other, run.log.trials[0]).find("3 distractors re-created, 2"),
+            std::string::npos);
+  loggedtrial turned = run.log.trials[0];
+  std::swap(turned.shift_x, turned.shift_y);
+  EXPECT_NE(differences(m, run.coord[0], turned).find("the shift is"), std::string::npos);
+}
+
+TEST(Replay, EachTrialIsDrawnAsSeenAsFarAsRecordedWithAMarkPerClickSpot) {
+  const liverun& live = liverun::get();
+  const outcome o = tool({live.file("results0.txt")});
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.out, "writing into " + live.file("replay0") +
+                       "\ntrial 1: trial1-watch.png trial1-pick.png trial1-marked.png\n"
+                       "trial 2: trial2-watch.png trial2-pick.png trial2-marked.png\n"
+                       "trial 3: trial3-watch.png only: cut short before 's', the log has no "
+                       "PICK for it (nor a WATCH row: the sway is that of the frame at 'g')\n");
+  for (int k = 1; k <= 3; k++) {
+    const livetrial& t = live.trials[k - 1];
+    const std::string stem = live.file("replay0/trial" + std::to_string(k));
+    EXPECT_EQ(png(stem + "-watch.png"), flipped(t.watch)) << k;
+    if (k == 3) {
+      EXPECT_TRUE(png(stem + "-pick.png").empty());
+      continue;
+    }
+    EXPECT_EQ(png(stem + "-pick.png"), flipped(t.pick)) << k;
+    // Each spot's mark, below its number, in the colour of the first click there.
+    const std::vector<uint32_t> marked = png(stem + "-marked.png");
+    for (size_t c = 0; c < t.clicks.size(); c++) {
+      const size_t first =
+          std::find(t.clicks.begin(), t.clicks.end(), t.clicks[c]) - t.clicks.begin();
+      const int x = t.clicks[c][0], y = t.clicks[c][1] + 4;
+      EXPECT_EQ(marked[y * liverun::W + x], markcolour(t.results[first])) << k << " " << c;
+    }
+    EXPECT_EQ(t.results, (std::vector<std::string>{"target", "repeat", "distractor", "repeat",
+                                                   "empty", "repeat", "repeat", "repeat"}));
+  }
+  // Again: a new folder beside the first, said so; and at another size.
+  const outcome again = tool({live.file("results0.txt"), "--trial", "2", "--size", "400x400"});
+  EXPECT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(again.out.substr(0, again.out.find('\n')), live.file("replay0") +
+                                                           " exists already: writing into " +
+                                                           live.file("replay0-2") + " instead");
+  int width = 0;
+  EXPECT_EQ(png(live.file("replay0-2/trial2-marked.png"), &width).size(), 400u * 400u);
+  EXPECT_EQ(width, 400);
+}
+
+TEST(Replay, ProblemsAreOneLineNamingTheFileAndARefusedTrialFailsTheRun) {
+  const liverun& live = liverun::get();
+  const std::string results = live.file("results0.txt");
+  outcome o = tool({"--help"});
+  for (const char* option : {"RESULTS_FILE", "--trial K", "--out DIR", "--size WxH", "--version"})
+    EXPECT_NE(o.out.find(option), std::string::npos) << option;
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(tool({"--version"}).out, "spatialmemory-replay " SPATIALMEMORY_VERSION "\n");
+  for (std::vector<std::string> wrong : std::vector<std::vector<std::string>>{
+           {results, "--frames"}, {results, "--size", "640"}, {results, "--trial", "0"}, {}}) {
+    o = tool(wrong);
+    EXPECT_EQ(o.status, 2);
+    EXPECT_NE(o.err.find("\nusage: spatialmemory-replay RESULTS_FILE"), std::string::npos);
+  }
+  const std::string out = live.file("out");
+  o = tool({results, "--trial", "4", "--out", out});
+  EXPECT_EQ(o.err, "spatialmemory-replay: " + results + ": no trial 4 (it holds trials 1 to 3)\n");
+  EXPECT_EQ(o.status, 1);
+  // A file already there stops the tool before it draws anything.
+  mkdir(out.c_str(), 0755);
+  std::ofstream(out + "/trial2-marked.png") << "keep";
+  o = tool({results, "--trial", "1", "--trial", "2", "--out", out});
+  EXPECT_EQ(o.err, "spatialmemory-replay: " + out +
+                       "/trial2-marked.png: exists already; not "
+                       "overwritten\n");
+  EXPECT_EQ(access((out + "/trial1-watch.png").c_str(), F_OK), -1);
+  // A copy of the run whose coordinate file holds other cells for trial 1.
+  const std::string copy = live.file("copy");
+  ASSERT_EQ(std::system(("mkdir " + copy + " && cp " + live.file("results*") + " " + copy).c_str()),
+            0);
+  std::string coord;
+  ASSERT_TRUE(slurp(copy + "/results_coord0.txt", &coord, &o.err));
+  // The column of trial 1's first distractor, on the first line of its record.
+  const size_t first = coord.find('\n', coord.find('\n') + 1) - 27;
+  coord[first] = coord[first] == '0' ? '2' : '0';
+  std::ofstream(copy + "/results_coord0.txt") << coord;
+  o = tool({copy + "/results0.txt"});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.err.find("spatialmemory-replay: trial 1 not drawn: the re-created map is not the "
+                       "one recorded (distractor 1 is"),
+            std::string::npos)
+      << o.err;
+  EXPECT_NE(o.out.find("trial 2: trial2-watch.png trial2-pick.png"), std::string::npos);
+  // Files missing or damaged.
+  unlink((copy + "/results_events0.json").c_str());
+  EXPECT_EQ(tool({copy + "/results0.txt"}).err,
+            "spatialmemory-replay: " + copy + "/results_events0.json: No such file or directory\n");
+  std::ofstream(copy + "/results_events0.json") << "{\"screen_width\": 480, \"screen_height\":";
+  o = tool({copy + "/results0.txt"});
+  EXPECT_EQ(o.err, "spatialmemory-replay: " + copy +
+                       "/results_events0.json: not a JSON object "
+                       "(cut short or damaged?)\n");
+  EXPECT_EQ(o.status, 1);
+}
