@@ -365,9 +365,9 @@ bool readstart(const logrow& r, loggedtrial* t) {
 
 }  // namespace
 
-bool readlog(const std::string& name, const std::string& text, eventlog* out,
+bool readlog(const std::string& name, const std::string& text, loggedevents* out,
              std::string* problem) {
-  *out = eventlog();
+  *out = loggedevents();
   lines l(text);
   std::string header;
   for (const char* c : log_columns) header += (header.empty() ? "" : "\t") + std::string(c);

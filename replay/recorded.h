@@ -83,14 +83,15 @@ struct loggedtrial {
   std::optional<double> score;        // from trial_end, when logged
 };
 
-struct eventlog {
+struct loggedevents {
   std::vector<loggedtrial> trials;  // in the order of their trial_start rows
   std::vector<std::string> notes;   // what was left out and why, one line each
 };
 
 // A last line without its line end is what a kill leaves mid-write: it is left out with a
 // note. Every other fault is a problem.
-bool readlog(const std::string& name, const std::string& text, eventlog* out, std::string* problem);
+bool readlog(const std::string& name, const std::string& text, loggedevents* out,
+             std::string* problem);
 
 // ---- sidecar results_events<N>.json ----
 
@@ -120,7 +121,7 @@ struct recordedrun {
   runfiles files;
   tabfile tab;
   std::vector<coordtrial> coord;
-  eventlog log;
+  loggedevents log;
   sidecar side;
 };
 

@@ -107,7 +107,7 @@ TEST(Recorded, LogFaultsAreNamedByLineAndACutLastLineIsLeftOutWithANote) {
                                  {21, "4294967295"}});
   const std::string click =
       row({{2, "1"}, {3, "click"}, {22, "10"}, {23, "20"}, {26, "1"}, {27, "2"}, {28, "target"}});
-  eventlog log;
+  loggedevents log;
   std::string problem;
   header += "\n";
   ASSERT_TRUE(readlog("e", header + start + click + click.substr(0, 40), &log, &problem));
