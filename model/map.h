@@ -1,9 +1,10 @@
 // map: the experiment model, one global `map` of class maphdl.
 // Owns the settings, the trial pool and the angle pools, the layout of the trial now running
-// (cells, textures, display lists, shift and rotation), its clicks, and both results files.
+// (cells, textures, display lists, shift and rotation), its clicks, and the run's three files
+// (both results files and the event log, whose rows the run writes).
 // Its sources are split by concern:
 //   map_state.cpp    construction, init, destruction, the global `map` and `path`
-//   map_results.cpp  choosing the run number and opening both results files
+//   map_results.cpp  choosing the run number and opening the run's three files
 //   map_settings.cpp loadsettings: reading settings.txt
 //   map_trials.cpp   building the trial set and the angle pools from the set lines
 //   map_layout.cpp   reset_map: cells, painting, textures, display lists, shift, angle
@@ -31,6 +32,8 @@ class maphdl {
  public:
   FILE* results_file;          // tab results file results<N>.txt
   FILE* coord_file;            // coordinate results file results_coord<N>.txt
+  FILE* events_file;           // event log results_events<N>.tsv
+  int run_number;              // N, the run number the three files share; -1 until opened
   float wait_lengths[100];     // settings list wait_lengths, seconds, in file order
   int num_wait_lengths;        // entries of wait_lengths in use
   float rotation_angles[100];  // settings list rotation_angles, degrees, in file order
@@ -81,17 +84,20 @@ class maphdl {
   std::vector<std::pair<float, float>> clicks;  // grid position of every click, repeats included
   char results_name[256];                       // full name of results_file, for messages about it
   char coord_name[256];                         // full name of coord_file, for messages about it
+  char events_name[256];                        // full name of events_file, for messages about it
   vec shift_step;        // the trial shift as drawn, in cells; instant shift zeroes shift_dir only
   unsigned seed_layout;  // running trial: the seed reset_map started from (noise images)
   unsigned seed_cells;   // running trial: the seed the candidate pool was made with (cells, shift)
+  int click_column;      // column of the cell the latest click was judged by
+  int click_row;         // row of that cell
 
   maphdl();
   ~maphdl();
   maphdl(const maphdl&) = delete;
   maphdl& operator=(const maphdl&) = delete;
 
-  // Defaults, and both results files opened in `path` under the first free run number. False
-  // when a results file cannot be created; the reason is then on standard error.
+  // Defaults, and the run's three files opened in `path` under the first free run number.
+  // False when one cannot be created; the reason is then on standard error.
   bool init();
   void loadsettings(const char* name);  // reads `path`/name; echoes into results_file
   void reset_map();                     // lays out the running trial (needs a GL context)
@@ -108,15 +114,20 @@ extern maphdl map;
 
 // ---- results files (map_results.cpp) ----
 
-// Creates results<N>.txt and results_coord<N>.txt in `folder` under the smallest N for which
-// neither name exists. Each file is created exclusively, so an existing results file is never
-// emptied, even by a second run starting in the same second. The full names go to tab_name and
-// coord_name (256 bytes each). On failure: one line on standard error naming the file and the
-// reason, both handles null, nothing left behind, false.
-bool openresults(const char* folder, FILE** tab, char* tab_name, FILE** coord, char* coord_name);
+// The files of a run, by their index in openresults' arrays.
+enum { tab_results, coord_results, events_log, run_files };
 
-// Pushes what the stream holds to its file. False, after one line on standard error naming the
-// file and the reason, when it did not get there (full disk, lost mount) or there is no stream.
+// Creates results<N>.txt, results_coord<N>.txt and results_events<N>.tsv in `folder` under the
+// smallest N for which none of the three names exists, and sets *number to N. Each file is
+// created exclusively, so an existing file is never emptied, even by a second run starting in
+// the same second. The full names go to names. On failure: one line on standard error naming
+// the file and the reason, every handle null, nothing left behind, false.
+bool openresults(const char* folder, FILE* files[run_files], char names[run_files][256],
+                 int* number);
+
+// Pushes what the stream holds to its file and on to the disk (fsync). False, after one line on
+// standard error naming the file and the reason, when it did not get there (full disk, lost
+// mount) or there is no stream.
 bool flushresults(FILE* f, const char* name);
 
 // ---- state (map_state.cpp) ----

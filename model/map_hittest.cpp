@@ -72,6 +72,8 @@ int maphdl::checkclick(double x, double y) {
   const double gx = hold(g.first), gy = hold(g.second);
   const int cell = gridcell(gx, gy, num_y);
   clicks.emplace_back(static_cast<float>(gx), static_cast<float>(gy));
+  click_column = static_cast<int>(gx);  // held above, so within an int
+  click_row = static_cast<int>(gy);
 
   if (!clicked_cells.sadd(cell)) return 3;
   for (gen_node<int>* n = target_cells.head; n; n = n->next)

@@ -1,4 +1,5 @@
-// map_results: choosing the run number and creating both results files.
+// map_results: choosing the run number and creating the run's three files (both results
+// files and the event log).
 // Owns the rule that a results file, once written, is never emptied or overwritten; what goes
 // into the files belongs to the settings echo (map_settings.cpp) and the run's records.
 #include <fcntl.h>
@@ -14,9 +15,13 @@
 
 namespace {
 
-// Formats folder/<stem><n>.txt into a 256-byte buffer; false when it does not fit.
-bool formname(char* out, const char* folder, const char* stem, int n) {
-  int len = snprintf(out, 256, "%s/%s%d.txt", folder, stem, n);
+// The three files of a run, in the order they are created: stem and extension.
+const char* const stems[run_files][2] = {
+    {"results", ".txt"}, {"results_coord", ".txt"}, {"results_events", ".tsv"}};
+
+// Formats folder/<stem><n><extension> into a 256-byte buffer; false when it does not fit.
+bool formname(char* out, const char* folder, int file, int n) {
+  int len = snprintf(out, 256, "%s/%s%d%s", folder, stems[file][0], n, stems[file][1]);
   return len >= 0 && len < 256;
 }
 
@@ -42,41 +47,45 @@ FILE* createnew(const char* name) {
   return f;
 }
 
+// Closes and removes the first `made` files: ours, and still empty, so no part of a run is
+// left behind.
+void undo(FILE* files[run_files], char names[run_files][256], int made) {
+  for (int i = 0; i < made; i++) {
+    fclose(files[i]);
+    unlink(names[i]);
+    files[i] = nullptr;
+  }
+}
+
 }  // namespace
 
-bool openresults(const char* folder, FILE** tab, char* tab_name, FILE** coord, char* coord_name) {
-  *tab = nullptr;
-  *coord = nullptr;
-  tab_name[0] = '\0';
-  coord_name[0] = '\0';
+bool openresults(const char* folder, FILE* files[run_files], char names[run_files][256],
+                 int* number) {
+  for (int i = 0; i < run_files; i++) files[i] = nullptr, names[i][0] = '\0';
+  *number = -1;
   for (int n = 0; n < INT_MAX; n++) {
-    if (!formname(tab_name, folder, "results", n) ||
-        !formname(coord_name, folder, "results_coord", n)) {
+    bool fits = true, free = true;
+    for (int i = 0; i < run_files; i++) fits = fits && formname(names[i], folder, i, n);
+    if (!fits) {
       fprintf(stderr,
               "cannot create a results file in %s: the file name is longer than 255 characters\n",
               folder);
-      tab_name[0] = coord_name[0] = '\0';
+      for (int i = 0; i < run_files; i++) names[i][0] = '\0';
       return false;
     }
-    if (taken(tab_name) || taken(coord_name)) continue;
-    FILE* t = createnew(tab_name);
-    if (!t) {
-      if (errno == EEXIST) continue;  // another run took this number a moment ago
-      fprintf(stderr, "cannot create the results file %s: %s\n", tab_name, strerror(errno));
-      return false;
+    for (int i = 0; i < run_files; i++) free = free && !taken(names[i]);
+    if (!free) continue;
+    int made = 0;
+    while (made < run_files && (files[made] = createnew(names[made])) != nullptr) made++;
+    if (made == run_files) {
+      *number = n;
+      return true;
     }
-    FILE* c = createnew(coord_name);
-    if (!c) {
-      int saved = errno;
-      fclose(t);
-      unlink(tab_name);  // ours, and still empty: leave no half of a run behind
-      if (saved == EEXIST) continue;
-      fprintf(stderr, "cannot create the results file %s: %s\n", coord_name, strerror(saved));
-      return false;
-    }
-    *tab = t;
-    *coord = c;
-    return true;
+    int saved = errno;
+    undo(files, names, made);
+    if (saved == EEXIST) continue;  // another run took this number a moment ago
+    fprintf(stderr, "cannot create the results file %s: %s\n", names[made], strerror(saved));
+    return false;
   }
   fprintf(stderr, "cannot create a results file in %s: every run number is taken\n", folder);
   return false;
@@ -87,8 +96,12 @@ bool flushresults(FILE* f, const char* name) {
     fprintf(stderr, "cannot write the results file %s: it is not open\n", name);
     return false;
   }
-  if (fflush(f) != 0 || ferror(f)) {
-    fprintf(stderr, "cannot write the results file %s: %s\n", name, strerror(errno));
+  // fflush only hands the bytes to the system; fsync is what makes them survive a power cut.
+  errno = 0;
+  if (fflush(f) != 0 || ferror(f) || fsync(fileno(f)) != 0) {
+    // A write that failed before this flush set the stream's error flag and left no errno.
+    fprintf(stderr, "cannot write the results file %s: %s\n", name,
+            errno ? strerror(errno) : "an earlier write to it failed");
     return false;
   }
   return true;

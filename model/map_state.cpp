@@ -4,6 +4,7 @@
 #include <GL/gl.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "model/map.h"
 
@@ -15,6 +16,8 @@ maphdl map;
 maphdl::maphdl()
     : results_file(nullptr),
       coord_file(nullptr),
+      events_file(nullptr),
+      run_number(-1),
       wait_lengths(),
       num_wait_lengths(0),
       rotation_angles(),
@@ -56,9 +59,12 @@ maphdl::maphdl()
       map_list(0),
       results_name(),
       coord_name(),
+      events_name(),
       shift_step(),
       seed_layout(0),
-      seed_cells(0) {}
+      seed_cells(0),
+      click_column(0),
+      click_row(0) {}
 
 void mapdefaults(maphdl& m) {
   m.wait_length = 2.0f;
@@ -79,6 +85,7 @@ void mapdefaults(maphdl& m) {
   m.tarcol = nullptr;
   m.results_file = nullptr;
   m.coord_file = nullptr;
+  m.events_file = nullptr;
   m.borders = 1;
   m.blank_wait = 0;
   m.trial_count = 0;
@@ -104,7 +111,15 @@ void mapdefaults(maphdl& m) {
 
 bool maphdl::init() {
   mapdefaults(*this);
-  return openresults(path, &results_file, results_name, &coord_file, coord_name);
+  FILE* files[run_files];
+  char names[run_files][256];
+  if (!openresults(path, files, names, &run_number)) return false;
+  results_file = files[tab_results], coord_file = files[coord_results];
+  events_file = files[events_log];
+  memcpy(results_name, names[tab_results], 256);
+  memcpy(coord_name, names[coord_results], 256);
+  memcpy(events_name, names[events_log], 256);
+  return true;
 }
 
 maphdl::~maphdl() {
@@ -112,6 +127,7 @@ maphdl::~maphdl() {
   delete[] tarcol;
   if (results_file) fclose(results_file);
   if (coord_file) fclose(coord_file);
+  if (events_file) fclose(events_file);
   // Name 0 means no list was ever built: tools and tests that never draw have no GL context.
   if (background_list) glDeleteLists(background_list, 1);
   if (map_list) glDeleteLists(map_list, 1);

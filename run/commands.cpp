@@ -1,6 +1,7 @@
 // commands: the input callbacks. 'g' on the idle screen starts the next trial (or ends the run
-// when none is left), 's' in PICK finishes it, and mouse events in PICK are scored. The phases
-// in between belong to the phase loop; the byte formats to records.cpp; the hit test to the map.
+// when none is left), 's' in PICK finishes it, and mouse events in PICK are scored and logged.
+// The phases in between belong to the phase loop; the byte formats to records.cpp and
+// events.cpp; the hit test to the map.
 #include <GL/glut.h>
 
 #include <cassert>
@@ -11,6 +12,7 @@
 #include "model/map.h"
 #include "presentation/display.h"
 #include "presentation/keyboard.h"
+#include "run/events.h"
 #include "run/records.h"
 #include "run/run.h"
 
@@ -35,20 +37,34 @@ void starttrial() {
   int cell = tallycell(t->num_targets, t->num_distracts);
   if (cell >= 0) count[cell] += 1;
   delete t;
+  const double began = display.gettime();
   hooks.resetmap();
+  const double laid = display.gettime();
   map.trial_count += 1;
   recordstart r = {map.trial_count, map.num_targets,           map.num_distracts, map.borders,
                    map.blank_wait,  map.instant_shift ? 1 : 0, map.wait_length,   map.rotate_angle};
   writetabstart(map.results_file, r);
   writecoordstart(map.coord_file, r);
-  // A crash or a kill from here on costs at most this trial.
+  trialstartrow e = {laid,
+                     display.frame_count,
+                     r,
+                     static_cast<int>(map.shift_step.x),
+                     static_cast<int>(map.shift_step.y),
+                     (laid - began) * 1000,
+                     map.seed_layout,
+                     map.seed_cells};
+  events.trialstart(map.events_file, e);
+  // A crash, a kill or a power cut from here on costs at most this trial; a record that cannot
+  // be kept ends the run before the subject plays into nothing.
   flushrecords();
+  savefacts();
   prgm_stat = 1;
-  watch_start = static_cast<float>(display.gettime());
+  watch_start = INFINITY;  // timed from its first frame on screen
   nhits_t = nhits_d = nhits_e = total_hits = 0;
 }
 
 void finishtrial() {
+  const double now = display.gettime();
   prgm_stat = 0;
   hooks.setcursor(GLUT_CURSOR_NONE);
   recordhits h = {ceilf(nhits_t), ceilf(nhits_d), ceilf(nhits_e), ceilf(total_hits)};
@@ -59,6 +75,7 @@ void finishtrial() {
                  map.num_y);
   fputs("\n", map.coord_file);
   fputs("\n", map.results_file);
+  events.trialend(map.events_file, {now, map.trial_count, display.frame_count, h});
   flushrecords();
 }
 
@@ -76,8 +93,17 @@ void keyupfunc(unsigned char key, int, int) {
 
 void mousefunc(int, int, int x, int y) {
   if (prgm_stat != 5) return;
+  const double now = display.gettime();
+  const size_t clicks = map.clicks.size();
   // The toolkit counts y from the top of the window, the map from the bottom.
-  switch (hooks.checkclick(static_cast<double>(x), static_cast<double>(display.height - y))) {
+  const int result =
+      hooks.checkclick(static_cast<double>(x), static_cast<double>(display.height - y));
+  const float nan = std::nanf("");
+  const std::pair<float, float> at =
+      map.clicks.size() > clicks ? map.clicks.back() : std::make_pair(nan, nan);
+  events.click({now, map.trial_count, display.frame_count, x, y, at.first, at.second,
+                map.click_column, map.click_row, result, 0});
+  switch (result) {
     case 0:
       nhits_t += 1, total_hits += 1;
       break;

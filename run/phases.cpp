@@ -1,6 +1,7 @@
 // phases: displayfunc, the frame drawn whenever the toolkit is idle, and the phase machine that
-// moves a started trial from WATCH to PICK by the display clock. Starting and finishing a trial
-// belong to the key commands (commands.cpp); what each phase shows belongs to the map.
+// moves a started trial from WATCH to PICK by the display clock, each phase timed from its
+// onset. Starting and finishing a trial belong to the key commands (commands.cpp); what each
+// phase shows belongs to the map; the rows the swaps make belong to the event log.
 #include <GL/glut.h>
 
 #include <cassert>
@@ -10,58 +11,66 @@
 #include "model/map.h"
 #include "presentation/camera.h"
 #include "presentation/display.h"
+#include "run/events.h"
 #include "run/run.h"
 
 namespace {
 
 const char* const labels[6] = {"", "WATCH", "SHIFT", "ROTATE", "WAIT", "PICK"};
 
-}  // namespace
-
-int nextphase(int stat, double now, float start, float length) {
-  if (stat < 1 || stat > 4) return stat;
-  return now - static_cast<double>(start) > static_cast<double>(length) ? stat + 1 : stat;
+// The onset and the set length of timed phase `stat`; null and 0 for idle and PICK.
+double* onsetof(int stat) {
+  double* const onsets[6] = {nullptr,       &watch_start, &shift_start,
+                             &rotate_start, &wait_start,  nullptr};
+  return stat >= 0 && stat <= 5 ? onsets[stat] : nullptr;
 }
 
-void advancephase() {
-  float start = 0;
-  float length = 0;
-  switch (prgm_stat) {
+float lengthof(int stat) {
+  switch (stat) {
     case 1:
-      start = watch_start, length = map.watch_length;
-      break;
+      return map.watch_length;
     case 2:
-      start = shift_start, length = map.shift_length;
-      break;
+      return map.shift_length;
     case 3:
-      start = rotate_start, length = map.rotate_length;
-      break;
+      return map.rotate_length;
     case 4:
-      start = wait_start, length = map.wait_length;
-      break;
-    default:
-      return;
+      return map.wait_length;
   }
-  int next = nextphase(prgm_stat, display.gettime(), start, length);
+  return 0;
+}
+
+}  // namespace
+
+int nextphase(int stat, double now, double start, float length) {
+  if (stat < 1 || stat > 4) return stat;
+  if (length <= 0) return stat + 1;
+  return now - start > static_cast<double>(length) ? stat + 1 : stat;
+}
+
+void advancephase(double now) {
+  double* onset = onsetof(prgm_stat);
+  if (!onset) return;
+  int next = nextphase(prgm_stat, now, *onset, lengthof(prgm_stat));
   if (next == prgm_stat) return;
   // The slide is paced by the frame rate, so it stops near, not on, the next cell; the trial's
   // geometry is defined by the cell it was meant to reach.
   if (prgm_stat == 2) map.finishshift();
   prgm_stat = next;
-  switch (next) {
-    case 2:
-      shift_start = static_cast<float>(display.gettime());
-      break;
-    case 3:
-      rotate_start = static_cast<float>(display.gettime());
-      break;
-    case 4:
-      wait_start = static_cast<float>(display.gettime());
-      break;
-    case 5:
-      hooks.setcursor(GLUT_CURSOR_LEFT_ARROW);
-      break;
-  }
+  // Timed from its onset, the swap of its first frame: a swap can take a whole frame (a software
+  // renderer draws in it), so timing a phase from here could leave it short on screen.
+  if (double* following = onsetof(next)) *following = INFINITY;
+  if (next == 5) hooks.setcursor(GLUT_CURSOR_LEFT_ARROW);
+}
+
+void frameshown(int shown, double frame) {
+  const double now = display.gettime();
+  double* onset = onsetof(shown);
+  if (onset && std::isinf(*onset)) *onset = now;
+  events.swapped(map.events_file, shown, frame, now, lengthof(shown));
+  // Tested once the frame is on its way to the screen, with the clock its onset was read by: the
+  // frame in which a phase runs out still shows it, and the next phase's first frame is swapped
+  // after `now`, so the phase lasts longer than its length; a phase of length 0 is seen once.
+  advancephase(now);
 }
 
 void scoreidle() {
@@ -82,17 +91,17 @@ void displayfunc() {
   }
   assert(prgm_stat >= 0 && prgm_stat <= 5 && "displayfunc: prgm_stat must be a phase, 0..5");
   if (prgm_stat >= 1 && prgm_stat <= 4) {
-    // The phase is drawn before its time is tested: the frame in which it runs out still shows
-    // it, and a phase of length 0 is seen at least once. The label comes after the map so
-    // that the map, swaying nearer than the text in WATCH, never covers it.
+    // The label comes after the map so that the map, swaying nearer than the text in WATCH,
+    // never covers it. The phase's time is tested after the swap (frameshown).
     hooks.render(prgm_stat - 1);
     hooks.drawtext(labels[prgm_stat], 0.0f, 0.92f);
-    advancephase();
   } else if (prgm_stat == 5) {
     hooks.render(4);
     hooks.drawtext(labels[5], 0.0f, 0.92f);
     hooks.drawtext("press 's' to finish", 0.0f, 0.9f);
   }
+  const double frame = display.frame_count;
   display.frame_count += 1;
   hooks.swapbuffers();
+  frameshown(prgm_stat, frame);
 }

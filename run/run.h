@@ -3,17 +3,20 @@
 // map) are defined beside their classes.
 #pragma once
 
-extern int prgm_stat;       // phase: 0 idle, 1 WATCH, 2 SHIFT, 3 ROTATE, 4 WAIT, 5 PICK
-extern float watch_start;   // clock time WATCH began, seconds
-extern float shift_start;   // clock time SHIFT began, seconds
-extern float rotate_start;  // clock time ROTATE began, seconds
-extern float wait_start;    // clock time WAIT began, seconds
-extern float nhits_t;       // clicks on target cells in the current trial
-extern float nhits_d;       // clicks on distractor cells in the current trial
-extern float nhits_e;       // clicks on cells holding neither, in the current trial
-extern float total_hits;    // all scored clicks in the current trial
-extern int count[16];       // trials started per (targets, distractors) pair, 4 x 4, row by row
-extern float points;        // the subject's running score, shown on the idle screen
+extern int prgm_stat;  // phase: 0 idle, 1 WATCH, 2 SHIFT, 3 ROTATE, 4 WAIT, 5 PICK
+// Phase onsets: the clock read right after the swap of the phase's first frame, seconds;
+// infinite from the phase change until that swap.
+extern double watch_start;   // WATCH's onset
+extern double shift_start;   // SHIFT's onset
+extern double rotate_start;  // ROTATE's onset
+extern double wait_start;    // WAIT's onset
+extern float nhits_t;        // clicks on target cells in the current trial
+extern float nhits_d;        // clicks on distractor cells in the current trial
+extern float nhits_e;        // clicks on cells holding neither, in the current trial
+extern float total_hits;     // all scored clicks in the current trial
+extern int count[16];        // trials started per (targets, distractors) pair, 4 x 4, row by row
+extern float points;         // the subject's running score, shown on the idle screen
+extern bool pilot_run;       // a pilot run in a window (--window); recorded in the sidecar
 
 void init();
 // The GL state the whole run draws with: only fully opaque fragments (the map's holes are
@@ -38,18 +41,32 @@ struct runhooks {
 };
 extern runhooks hooks;
 
-// The phase after a frame of phase `stat`, which began at `start` and lasts `length` seconds,
-// when the display clock reads `now`: the next phase once now - start is strictly greater than
-// the length (in double precision), else `stat`. Idle (0) and PICK (5) end by key, never by time.
-int nextphase(int stat, double now, float start, float length);
-// Moves the running trial on by one phase when its time is up, as the frame's last step: sets
-// the next phase's start time, ends the slide at the end of SHIFT, shows the pointer for PICK.
-void advancephase();
+// The phase after a frame of phase `stat`, whose onset was `start` (infinite while its first
+// frame is still to be swapped) and which lasts `length` seconds, when the display clock reads
+// `now`: the next phase once now - start is strictly greater than the length, else `stat`. The
+// next phase's first frame is swapped after `now`, so a phase lasts longer than its length on
+// screen. A length of 0 or less is over once the phase has been drawn. Idle (0) and PICK (5)
+// end by key, never by time.
+int nextphase(int stat, double now, double start, float length);
+// Moves the running trial on by one phase when its time is up at clock time `now`: marks the
+// next phase's onset as still to come, ends the slide at the end of SHIFT, shows the pointer
+// for PICK.
+void advancephase(double now);
+// After every buffer swap: `shown` the phase the frame showed, `frame` the frame counter it was
+// drawn with. Reads the clock, sets the onset of a phase whose first frame this was, hands the
+// swap to the event log and moves the trial on when the phase's time is up.
+void frameshown(int shown, double frame);
 // Takes the last trial's hit counts into `points` and clears them; every idle frame does this.
 void scoreidle();
 
-// Writes out both results files; a failure is reported on standard error with the file's name.
+// Writes out the three files (both results files and the event log) and syncs them to the
+// disk. A failure is one line on standard error naming the file and the reason, and ends the
+// run at once with status 1: the trials still to come would be lost.
 void flushrecords();
+// Brings the event log's sidecar up to date with the window size and the measured refresh
+// interval, rewriting it when either changed; a failure ends the run as in flushrecords. Does
+// nothing before init has written the sidecar once.
+void savefacts();
 
 // The data folder from the program's path: everything before the '/' that precedes the last
 // '.'; the current folder (".") when there is no such '/'. Never writes more than size bytes.

@@ -1,32 +1,39 @@
 // startup: the run's plain globals, the hooks the callbacks draw through, and what main needs
-// around the toolkit: the data folder, init, reshape and the exit tally. The handler objects and
-// `path` are defined beside their classes; the results files are opened by the map.
+// around the toolkit: the data folder, init (with the swap interval and the sidecar's facts),
+// flushing the three files, reshape and the exit tally. The handler objects and `path` are
+// defined beside their classes; the run's files are opened by the map.
 #include <GL/glut.h>
 
+#include <algorithm>
 #include <cassert>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 #include "model/map.h"
 #include "presentation/camera.h"
 #include "presentation/display.h"
 #include "presentation/mouse.h"
+#include "presentation/swapsync.h"
+#include "run/events.h"
 #include "run/records.h"
 #include "run/run.h"
 
 int prgm_stat = 0;
-float watch_start = 0;
-float shift_start = 0;
-float rotate_start = 0;
-float wait_start = 0;
+double watch_start = 0;
+double shift_start = 0;
+double rotate_start = 0;
+double wait_start = 0;
 float nhits_t = 0;
 float nhits_d = 0;
 float nhits_e = 0;
 float total_hits = 0;
 int count[16] = {0};
 float points = 200.0f;
+bool pilot_run = false;
 
 runhooks hooks = {
     [](int shape) { glutSetCursor(shape); },
@@ -52,10 +59,35 @@ void derivepath(const char* argv0, char* out, int size) {
   out[i] = '\0';
 }
 
+namespace {
+
+sidecarfacts facts;  // what the sidecar says, as last saved
+bool facts_saved;    // init has saved the sidecar once
+
+}  // namespace
+
 void flushrecords() {
-  // Both are tried even when the first fails: the other file may still be saved.
-  flushresults(map.results_file, map.results_name);
-  flushresults(map.coord_file, map.coord_name);
+  // The first failure ends the run; exit still closes, and so flushes, the other files.
+  if (!flushresults(map.results_file, map.results_name) ||
+      !flushresults(map.coord_file, map.coord_name) ||
+      !flushresults(map.events_file, map.events_name))
+    exit(EXIT_FAILURE);
+}
+
+void savefacts() {
+  if (!facts_saved) return;
+  sidecarfacts now = facts;
+  now.screen_width = display.width;
+  now.screen_height = display.height;
+  fitviewport(display.width, display.height, now.viewport);
+  now.refresh_interval_ms = events.refresh_ms();
+  const bool known = !std::isnan(now.refresh_interval_ms);
+  if (now.screen_width == facts.screen_width && now.screen_height == facts.screen_height &&
+      std::equal(now.viewport, now.viewport + 4, facts.viewport) &&
+      known == !std::isnan(facts.refresh_interval_ms))
+    return;
+  if (!savesidecar(sidecarname(map.events_name).c_str(), now)) exit(EXIT_FAILURE);
+  facts = now;
 }
 
 void fixglstate() {
@@ -81,10 +113,42 @@ void init() {
   // Without results files a subject's hour would leave nothing behind: stop before any trial.
   // The map has already said why on standard error.
   if (!map.init()) exit(EXIT_FAILURE);
+  // Room for many trials' rows, so that a row written in the frame loop only ever lands in
+  // memory; the log reaches the disk at 'g' and 's'.
+  setvbuf(map.events_file, nullptr, _IOFBF, 1 << 16);
   map.loadsettings("settings.txt");
   writetabheader(map.results_file);
   writecoordheader(map.coord_file);
+  writeeventheader(map.events_file);
   flushrecords();
+
+  const swapsync swaps = requestswapsync();
+  auto glstring = [](GLenum name) {
+    const GLubyte* s = glGetString(name);
+    return std::string(s ? reinterpret_cast<const char*>(s) : "");
+  };
+  auto base = [](const char* name) { return std::string(strrchr(name, '/') + 1); };
+  const std::string settings = std::string(path) + "/settings.txt";
+  facts = {isolocaltime(time(nullptr)),
+           map.run_number,
+           base(map.results_name),
+           base(map.coord_name),
+           base(map.events_name),
+           settings,
+           sha256file(settings.c_str()),
+           pilot_run,
+           display.width,
+           display.height,
+           {0, 0, 0, 0},
+           glstring(GL_VENDOR),
+           glstring(GL_RENDERER),
+           glstring(GL_VERSION),
+           swaps.synced,
+           swaps.extension,
+           std::nan("")};
+  fitviewport(display.width, display.height, facts.viewport);
+  if (!savesidecar(sidecarname(map.events_name).c_str(), facts)) exit(EXIT_FAILURE);
+  facts_saved = true;
 }
 
 void reshape(int width, int height) {

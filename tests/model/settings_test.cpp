@@ -153,24 +153,27 @@ TEST(TrialSets, WaitLengthsCycleAcrossSetLinesAndPoolsAreSharedByKey) {
 
 using Results = tempfolder;
 
-// The names of both files made in the folder, or "failed".
+// The names of the three files made in the folder, or "failed".
 static std::string opennumber(const std::string& folder) {
-  FILE *tab, *coord;
-  char tab_name[256], coord_name[256];
-  if (!openresults(folder.c_str(), &tab, tab_name, &coord, coord_name)) return "failed";
-  fclose(tab);
-  fclose(coord);
-  return std::string(tab_name + folder.size() + 1) + " " + (coord_name + folder.size() + 1);
+  FILE* files[run_files];
+  char names[run_files][256];
+  int n;
+  if (!openresults(folder.c_str(), files, names, &n)) return "failed";
+  std::string out = std::to_string(n);
+  for (int i = 0; i < run_files; i++)
+    fclose(files[i]), out += " " + std::string(names[i] + folder.size() + 1);
+  return out;
 }
 
-TEST_F(Results, TakesTheFirstNumberFreeForBothFilesTouchingNoOtherOrSaysWhyNot) {
-  EXPECT_EQ(opennumber(dir), "results0.txt results_coord0.txt");
-  EXPECT_EQ(opennumber(dir), "results1.txt results_coord1.txt");
-  // A gap is filled, but not where a stray coordinate file of an older run stands.
-  write("results3.txt", "old tab");
+TEST_F(Results, TakesTheFirstNumberFreeForAllThreeFilesTouchingNoOtherOrSaysWhyNot) {
+  EXPECT_EQ(opennumber(dir), "0 results0.txt results_coord0.txt results_events0.tsv");
+  // A gap is filled, but not where any one of the three names of an older run stands.
+  write("results1.txt", "old tab");
   write("results_coord2.txt", "old coordinates");
-  EXPECT_EQ(opennumber(dir), "results4.txt results_coord4.txt");
-  EXPECT_EQ(read("results3.txt") + read("results_coord2.txt"), "old tabold coordinates");
+  write("results_events3.tsv", "old log");
+  EXPECT_EQ(opennumber(dir), "4 results4.txt results_coord4.txt results_events4.tsv");
+  EXPECT_EQ(read("results1.txt") + read("results_coord2.txt") + read("results_events3.tsv"),
+            "old tabold coordinatesold log");
   EXPECT_FALSE(std::ifstream(dir + "/results2.txt").good());
   // A folder that cannot take the files, or whose names would be too long, fails with the name.
   write("plainfile", "");
@@ -181,7 +184,7 @@ TEST_F(Results, TakesTheFirstNumberFreeForBothFilesTouchingNoOtherOrSaysWhyNot) 
   snprintf(path, sizeof path, "%s/missing", dir.c_str());
   maphdl m;
   EXPECT_FALSE(m.init());  // the map's own start says so and leaves no handle behind
-  EXPECT_TRUE(m.results_file == nullptr && m.coord_file == nullptr);
+  EXPECT_TRUE(!m.results_file && !m.coord_file && !m.events_file);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "cannot create the results file " + dir + "/plainfile/results0.txt: Not a directory\n" +
                 "cannot create a results file in " + longer +

@@ -5,13 +5,16 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "model/map.h"
 #include "presentation/display.h"
+#include "run/events.h"
 #include "run/records.h"
 #include "run/run.h"
 #include "presentation/offscreen.h"
@@ -24,6 +27,7 @@ struct Run : ::testing::Test {
   inline static std::vector<std::string> texts;     // texts drawn, in order
   inline static int resets;                         // map layouts made
   char tabname[32] = "/tmp/sm_tab_XXXXXX", coordname[32] = "/tmp/sm_coord_XXXXXX";
+  char eventsname[32] = "/tmp/sm_events_XXXXXX";
 
   void SetUp() override {
     GTEST_FLAG_SET(death_test_style, "threadsafe");  // the GL context runs threads
@@ -37,19 +41,23 @@ struct Run : ::testing::Test {
     hooks.resetmap = [] { resets++, map.rotate_angle = 90, map.clicks.clear(); };
     hooks.checkclick = [](double x, double y) {  // 3 for a spot clicked before, as the map does
       int again = std::count(map.clicks.begin(), map.clicks.end(), std::pair<float, float>(x, y));
-      map.clicks.emplace_back(x, y);
+      map.clicks.emplace_back(x, y), map.click_column = x, map.click_row = y;
       return again ? 3 : static_cast<int>(x) % 3;  // else x names the kind of cell
     };
     map.target_cells.clear(), map.distract_cells.clear(), map.clicks.clear();
     map.trials.clear(), map.trial_count = 0, map.num_y = 5, map.wait_lengths[1] = 0.5f;
     map.results_file = fdopen(mkstemp(tabname), "w");
     map.coord_file = fdopen(mkstemp(coordname), "w");
+    map.events_file = fdopen(mkstemp(eventsname), "w");
+    strcpy(map.results_name, tabname), strcpy(map.events_name, eventsname);
+    events = eventlog();
     prgm_stat = 0, points = 200, nhits_t = nhits_d = nhits_e = total_hits = 0;
     std::fill(count, count + 16, 0);
   }
   void TearDown() override {
-    fclose(map.results_file), fclose(map.coord_file), unlink(tabname), unlink(coordname);
-    map.results_file = map.coord_file = nullptr;
+    fclose(map.results_file), fclose(map.coord_file), fclose(map.events_file);
+    unlink(tabname), unlink(coordname), unlink(eventsname);
+    map.results_file = map.coord_file = map.events_file = nullptr;
   }
 
   static void press(unsigned char key) { keydownfunc(key, 0, 0), keyupfunc(key, 0, 0); }
@@ -129,11 +137,12 @@ TEST_F(Run, IdleScoresOnceEachPhaseLastsItsLengthAndIsShownInTheFrameItRunsOut) 
     if (prgm_stat != before) changes.push_back({now, texts[0], renders.back(), map.map_pos.x});
     EXPECT_EQ(cursors, std::vector<int>(prgm_stat == 5, GLUT_CURSOR_LEFT_ARROW));
   }
-  // WAIT, of length 0, gets one frame; the slide ends one cell (2 / 4) on as SHIFT ends.
+  // Each phase is timed from its first frame; WAIT, of length 0, gets one frame; the slide ends
+  // one cell (2 / 4) on as SHIFT ends.
   EXPECT_EQ(changes, (decltype(changes){{1.25, "WATCH", 0, 0},
-                                        {3.5, "SHIFT", 1, 0.5f},
-                                        {6.75, "ROTATE", 2, 0.5f},
-                                        {7, "WAIT", 3, 0.5f}}));
+                                        {3.75, "SHIFT", 1, 0.5f},
+                                        {7.25, "ROTATE", 2, 0.5f},
+                                        {7.5, "WAIT", 3, 0.5f}}));
   EXPECT_EQ(texts, (std::vector<std::string>{"PICK", "press 's' to finish"}));  // no time limit
   EXPECT_EQ(renders.back(), 4);
   EXPECT_EQ(display.frame_count, 42);
@@ -160,7 +169,7 @@ TEST_F(Run, KeysActOnlyInTheirPhasesAndAWholeTrialIsOnDiskAtGAndAtS) {
   prgm_stat = 0, now = 7.25;
   press('g');
   EXPECT_EQ(prgm_stat, 1);
-  EXPECT_FLOAT_EQ(watch_start, 7.25f);
+  EXPECT_TRUE(std::isinf(watch_start));  // WATCH is timed from its first frame on screen
   std::string tab = "1\t12\t15\t1\t0\t1\t0.500000\t90.000000\t";
   std::string coord = cols({"1", "12", "15", "1", "0", "1", "0.500000", "90.000000"});
   EXPECT_EQ(ondisk(tabname) + ondisk(coordname), tab + coord);
@@ -179,18 +188,95 @@ TEST_F(Run, KeysActOnlyInTheirPhasesAndAWholeTrialIsOnDiskAtGAndAtS) {
                                    cols({" ", " ", "2", "0", " ", " "}, true) + "\n");
 }
 
-TEST_F(Run, AnUnwritableFileIsNamedAndTheRunGoesOnToEndAtGWithTheTally) {
-  // Messages and the tally go to standard output; the death test reads standard error.
+TEST_F(Run, AFileThatCannotBeWrittenEndsTheRunAtGBeforeTheTrialAndAtSAfterItsRecord) {
+  // Messages go to standard output; the death test reads standard error.
   EXPECT_EXIT((dup2(2, 1), press('g')), ::testing::ExitedWithCode(1), "no trials to run");
-  fclose(map.results_file);
+  map.trials.add(new trial{9, 12, 1, false, false, false});
+  FILE* tab = map.results_file;
   map.results_file = fopen("/dev/full", "w");
-  snprintf(map.results_name, sizeof map.results_name, "/data/results4.txt");
-  const int sets[][2] = {{9, 12}, {10, 14}, {18, 18}, {8, 12}, {21, 9}};
-  for (auto s : sets) map.trials.add(new trial{s[0], s[1], 1, false, false, false});
-  ::testing::internal::CaptureStderr();
-  for (int i = 0; i < 5; i++) press('g'), prgm_stat = 0;  // started trials count, finished or not
-  EXPECT_NE(::testing::internal::GetCapturedStderr().find("/data/results4.txt"), std::string::npos);
-  EXPECT_EQ(ondisk(coordname).substr(0, 14), cols({"1"}));  // the other file is still written
-  EXPECT_EXIT((dup2(2, 1), atexit(release), press('g')), ::testing::ExitedWithCode(0),
-              "9 9: 0\n9 12: 2\n(.*: 0\n)*18 18: 1\n\n$");
+  strcpy(map.results_name, "/data/results4.txt");
+  // Had the trial started, the statement would go on to exit with status 0.
+  EXPECT_EXIT((press('g'), exit(0)), ::testing::ExitedWithCode(1),
+              "cannot write the results file /data/results4.txt: No space left on device\n");
+  fclose(map.results_file);
+  map.results_file = tab;
+  press('g');
+  for (now = 1; prgm_stat != 5; now += 1) displayfunc();
+  fclose(map.events_file);
+  map.events_file = fopen("/dev/full", "w");
+  strcpy(map.events_name, "/data/results_events4.tsv");
+  EXPECT_EXIT((press('s'), exit(0)), ::testing::ExitedWithCode(1),
+              "cannot write the results file /data/results_events4.tsv: No space left on device\n");
+}
+
+// A row in short: its cells in order, each run of n/a as "n/a" or "n/a*<count>".
+static std::string compact(const std::string& line) {
+  std::string out, cell;
+  std::vector<std::string> cells;
+  std::istringstream in(line);
+  while (std::getline(in, cell, '\t')) cells.push_back(cell);
+  for (size_t i = 0, n; i < cells.size(); i += n) {
+    for (n = 1; cells[i] == "n/a" && i + n < cells.size() && cells[i + n] == "n/a";) n++;
+    out += (out.empty() ? "" : " ") + cells[i] + (n > 1 ? "*" + std::to_string(n) : "");
+    if (cells[i] != "n/a") n = 1;
+  }
+  return out;
+}
+
+TEST_F(Run, TheLogTimesEachPhaseFromItsFirstSwapAndKeepsEveryClickInOrder) {
+  map.watch_length = 0.1f, map.shift_length = 0.05f, map.rotate_length = 0;
+  map.wait_lengths[0] = 0.03125f, map.shift_step = vec(0, -1);
+  map.seed_layout = 7, map.seed_cells = 8;
+  map.trials.add(new trial{9, 12, 0, false, true, false});
+  hooks.resetmap = [] { now += 0.25, map.rotate_angle = 90, map.clicks.clear(); };
+  writeeventheader(map.events_file);
+  now = 3.5;
+  press('g');
+  // Frames every 1/64 s from 4 s on, one of them three intervals late; two clicks, a press and
+  // its release, between PICK's second and third frame, and a third click after them.
+  for (int j : {0, 1, 2, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19}) {
+    now = 4 + j / 64.0;
+    displayfunc();
+  }
+  now = 4 + 19.25 / 64;
+  mousefunc(GLUT_LEFT_BUTTON, GLUT_DOWN, 30, 790), mousefunc(GLUT_LEFT_BUTTON, GLUT_UP, 30, 790);
+  now = 4 + 20 / 64.0;
+  displayfunc();
+  now = 4.40625;
+  mousefunc(GLUT_LEFT_BUTTON, GLUT_DOWN, 32, 790);
+  const std::string killed = ondisk(eventsname);  // what a kill in PICK leaves behind
+  now = 4.5;
+  press('s');
+  std::vector<std::string> rows;
+  std::istringstream log(ondisk(eventsname));
+  for (std::string line; std::getline(log, line);) rows.push_back(compact(line));
+  EXPECT_EQ(rows,
+            (std::vector<std::string>{
+                compact("onset\tduration\ttrial\tevent\tframe\tframes\tset_length\tframe_median_"
+                        "ms\tframe_max_ms\tlate_frames\ttargets\tdistractors\tborders\tblank\t"
+                        "instant\twait_length\trotate_angle\tshift_x\tshift_y\tlayout_ms\tseed_"
+                        "layout\tseed_cells\tx_px\ty_px\tgrid_x\tgrid_y\tcol\trow\tresult\trt\t"
+                        "targets_hit\tdistracts_hit\tempty_hit\ttotal_hit\tscore"),
+                "3.750000 n/a 1 trial_start 0 n/a*5 9 12 1 0 0 0.031250 90.000000 0 -1 "
+                "250.000 7 8 n/a*13",
+                "4.000000 0.125000 1 WATCH 0 5 0.100000 15.625 62.500 1 n/a*25",
+                "4.125000 0.078125 1 SHIFT 5 5 0.050000 15.625 15.625 0 n/a*25",
+                "4.203125 0.015625 1 ROTATE 10 1 0.000000 15.625 15.625 0 n/a*25",
+                "4.218750 0.062500 1 WAIT 11 4 0.031250 15.625 15.625 0 n/a*25",
+                "4.281250 0.218750 1 PICK 15 3 n/a 15.625 15.625 0 n/a*25",
+                "4.300781 n/a 1 click 17 n/a*17 30 790 30.000000 10.000000 30 10 target "
+                "0.019531 n/a*5",
+                "4.300781 n/a 1 click 17 n/a*17 30 790 30.000000 10.000000 30 10 repeat "
+                "0.019531 n/a*5",
+                "4.406250 n/a 1 click 18 n/a*17 32 790 32.000000 10.000000 32 10 empty "
+                "0.125000 n/a*5",
+                "4.500000 n/a 1 trial_end 18 n/a*25 1.000000 0.000000 1.000000 2.000000 "
+                "0.000000"}));
+  const std::string all = ondisk(eventsname);
+  EXPECT_EQ(killed, all.substr(0, all.find("\n4.000000") + 1));  // header and trial_start
+  // The statistics of a phase with no interval to measure, as PICK ended in its first frame.
+  framestats alone;
+  alone.begin(1);
+  phaseframes one = alone.summary();
+  EXPECT_TRUE(one.frames == 1 && std::isnan(one.median_ms) && std::isnan(one.max_ms));
 }
