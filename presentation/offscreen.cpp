@@ -23,6 +23,7 @@ PFNGLBINDRENDERBUFFERPROC bind_renderbuffer;
 PFNGLRENDERBUFFERSTORAGEPROC renderbuffer_storage;
 PFNGLFRAMEBUFFERRENDERBUFFERPROC framebuffer_renderbuffer;
 PFNGLCHECKFRAMEBUFFERSTATUSPROC check_framebuffer_status;
+PFNGLCLIPCONTROLPROC clip_control;
 
 template <class F>
 bool load(F& fn, const char* name, std::string* why) {
@@ -85,14 +86,30 @@ bool makebuffers(int width, int height, std::string* why) {
   return true;
 }
 
-}  // namespace
-
-bool makeglcontext(int width, int height, std::string* reason) {
-  std::string why;
-  if (makebuffers(width, height, &why)) return true;
+bool say(const std::string& why, std::string* reason) {
   if (reason)
     *reason = why;
   else
     fprintf(stderr, "off-screen GL context: %s\n", why.c_str());
   return false;
+}
+
+}  // namespace
+
+bool makeglcontext(int width, int height, std::string* reason) {
+  std::string why;
+  return makebuffers(width, height, &why) || say(why, reason);
+}
+
+bool windowrows(std::string* reason) {
+  std::string why;
+  if (!clip_control && !load(clip_control, "glClipControl", &why)) return say(why, reason);
+  // Mesa keeps a window's rows from the top and turns the picture over as it maps it to them,
+  // with the rasterization rules set for that; an upper-left clip origin does the same here.
+  clip_control(GL_UPPER_LEFT, GL_NEGATIVE_ONE_TO_ONE);
+  return true;
+}
+
+void windowviewport(const int viewport[4], int height) {
+  glViewport(viewport[0], height - viewport[1] - viewport[3], viewport[2], viewport[3]);
 }

@@ -14,7 +14,8 @@
 
 namespace {
 
-int screen_size[2];  // the picture size screenlike set up, pixels
+int screen_size[2];      // the picture size screenlike set up, pixels
+int screen_viewport[4];  // its viewport as the window has it: y from the bottom
 
 picture readback() {
   picture p;
@@ -22,13 +23,9 @@ picture readback() {
   p.height = screen_size[1];
   p.pixels.resize(static_cast<size_t>(p.width) * p.height);
   // BGRA as reversed 8-bit fields is 0xAARRGGBB in a native word, whatever the byte order;
-  // GL's rows run from the bottom.
+  // the buffer holds its rows from the picture's top (windowrows).
   glPixelStorei(GL_PACK_ALIGNMENT, 4);
   glReadPixels(0, 0, p.width, p.height, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, p.pixels.data());
-  for (int top = 0, bottom = p.height - 1; top < bottom; top++, bottom--)
-    std::swap_ranges(p.pixels.begin() + static_cast<size_t>(top) * p.width,
-                     p.pixels.begin() + static_cast<size_t>(top + 1) * p.width,
-                     p.pixels.begin() + static_cast<size_t>(bottom) * p.width);
   return p;
 }
 
@@ -42,12 +39,11 @@ void newframe() {
 }  // namespace
 
 bool screenlike(int width, int height, std::string* problem) {
-  if (!makeglcontext(width, height, problem)) return false;
+  if (!makeglcontext(width, height, problem) || !windowrows(problem)) return false;
   cam.init();
   fixglstate();
-  int vp[4];
-  fitviewport(width, height, vp);
-  glViewport(vp[0], vp[1], vp[2], vp[3]);
+  fitviewport(width, height, screen_viewport);
+  windowviewport(screen_viewport, height);
   glColor4f(1, 1, 1, 1);
   screen_size[0] = width;
   screen_size[1] = height;
@@ -75,7 +71,7 @@ picture drawpick(maphdl& m, pickview* view) {
   glGetDoublev(GL_MODELVIEW_MATRIX, view->modelview);
   glPopMatrix();
   glGetDoublev(GL_PROJECTION_MATRIX, view->projection);
-  glGetIntegerv(GL_VIEWPORT, view->viewport);
+  std::copy(screen_viewport, screen_viewport + 4, view->viewport);
   view->height = screen_size[1];
   view->map_width = m.map_width;
   view->map_height = m.map_height;

@@ -17,9 +17,9 @@ struct picture {
 };
 
 // Makes the off-screen context width x height and sets it up as the run's full-screen window of
-// that size: the run's fixed GL state, the camera's projection, the 16:10 viewport fitviewport
-// gives, the current colour white (the run's labels leave it so). False with the reason when
-// there is no context.
+// that size: drawn as into a window (windowrows), with the run's fixed GL state, the camera's
+// projection, the 16:10 viewport fitviewport gives, the current colour white (the run's labels
+// leave it so). False with the reason when there is no context.
 bool screenlike(int width, int height, std::string* problem);
 
 // The first WATCH frame, drawn with the display's frame counter at `frame`, which sets the sway.
