@@ -106,56 +106,53 @@ picture markup(const picture& pick, const int viewport[4], const std::vector<cel
     mark(cr, clicks[i].x, clicks[i].y, 11 * s, markcolour(clicks[i].result), numbers);
   }
 
-  // The legend: its lines, then a key to the marks and the outlines.
+  // The legend, in the picture's top left corner, the farthest from the map however it is
+  // turned: its lines, then a key to the marks and the outlines, one entry a line.
   cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
-  cairo_set_font_size(cr, 14 * s);
-  const double pad = 8 * s, step = 20 * s;
+  cairo_set_font_size(cr, 13 * s);
+  const double pad = 7 * s, step = 18 * s, indent = 20 * s;
+  struct entry {
+    std::string text;
+    int kind;  // -1 a line of the legend; 0..3 a mark of results[kind]; 4, 5 a target or
+               // distractor cell's outline; 6 a mark of two clicks at one spot
+  };
+  std::vector<entry> entries;
+  for (const std::string& line : legend) entries.push_back({line, -1});
+  const char* const said[4] = {"click on a target", "click on a distractor",
+                               "click on an empty cell", "click on a cell clicked before"};
+  for (int k = 0; k < 4; k++) entries.push_back({said[k], k});
+  entries.push_back({"target cell, where it now is", 4});
+  entries.push_back({"distractor cell, where it now is", 5});
+  entries.push_back({"clicks 3 and 4 at one spot", 6});
   double width = 0;
-  for (const std::string& line : legend) {
-    cairo_text_extents_t e;
-    cairo_text_extents(cr, line.c_str(), &e);
-    width = std::max(width, e.x_advance);
+  for (const entry& e : entries) {
+    cairo_text_extents_t x;
+    cairo_text_extents(cr, e.text.c_str(), &x);
+    width = std::max(width, x.x_advance + (e.kind < 0 ? 0 : indent));
   }
-  width = std::max(width, 330 * s);
-  const double left = vx + viewport[2] - width - 3 * pad, top = vtop + pad;
-  const double height = step * (legend.size() + 2) + pad;
-  cairo_rectangle(cr, left, top, width + 2 * pad, height);
+  const double left = vx + pad, top = vtop + pad;
+  cairo_rectangle(cr, left, top, width + 2 * pad, step * entries.size() + pad);
   cairo_set_source_rgba(cr, 0, 0, 0, 0.7);
   cairo_fill(cr);
-  double y = top + pad + 14 * s;
-  for (const std::string& line : legend) {
+  double y = top + pad + 11 * s;
+  for (const entry& e : entries) {
+    const double x = left + pad;
+    if (e.kind >= 4 && e.kind <= 5) {
+      const double dash = 4 * s;
+      cairo_set_dash(cr, e.kind == 4 ? nullptr : &dash, e.kind == 4 ? 0 : 1, 0);
+      cairo_rectangle(cr, x + 1 * s, y - 10 * s, 12 * s, 10 * s);
+      haloed(cr, e.kind == 4 ? target_cell : distractor_cell, 1.5 * s);
+      cairo_set_dash(cr, nullptr, 0, 0);
+    } else if (e.kind >= 0) {
+      cairo_set_font_size(cr, 8 * s);
+      mark(cr, x + 7 * s, y - 4.5 * s, 7 * s, markcolour(e.kind == 6 ? "target" : results[e.kind]),
+           e.kind == 6 ? "3,4" : "1");
+      cairo_set_font_size(cr, 13 * s);
+    }
     cairo_set_source_rgb(cr, 1, 1, 1);
-    cairo_move_to(cr, left + pad, y);
-    cairo_show_text(cr, line.c_str());
+    cairo_move_to(cr, x + (e.kind < 0 ? 0 : indent), y);
+    cairo_show_text(cr, e.text.c_str());
     y += step;
-  }
-  double x = left + pad;
-  for (const char* r : results) {
-    cairo_set_font_size(cr, 10 * s);
-    mark(cr, x + 7 * s, y - 5 * s, 7 * s, markcolour(r), "1");
-    cairo_set_font_size(cr, 14 * s);
-    cairo_set_source_rgb(cr, 1, 1, 1);
-    cairo_move_to(cr, x + 17 * s, y);
-    cairo_show_text(cr, r);
-    cairo_text_extents_t e;
-    cairo_text_extents(cr, r, &e);
-    x += 17 * s + e.x_advance + 12 * s;
-  }
-  y += step;
-  x = left + pad;
-  for (bool target : {true, false}) {
-    const double dash = 4 * s;
-    cairo_set_dash(cr, target ? nullptr : &dash, target ? 0 : 1, 0);
-    cairo_rectangle(cr, x + 2 * s, y - 11 * s, 14 * s, 12 * s);
-    haloed(cr, target ? target_cell : distractor_cell, 1.5 * s);
-    cairo_set_dash(cr, nullptr, 0, 0);
-    const char* what = target ? "target cell, now" : "distractor cell, now";
-    cairo_set_source_rgb(cr, 1, 1, 1);
-    cairo_move_to(cr, x + 22 * s, y);
-    cairo_show_text(cr, what);
-    cairo_text_extents_t e;
-    cairo_text_extents(cr, what, &e);
-    x += 22 * s + e.x_advance + 14 * s;
   }
 
   cairo_destroy(cr);

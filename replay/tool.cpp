@@ -175,18 +175,17 @@ std::vector<std::string> legendfor(const recordedrun& run, const tabtrial& t,
   std::vector<std::string> lines;
   lines.push_back("Trial " + std::to_string(c.trial) + " of " + basename(run.files.tab));
   lines.push_back(plural(c.targets, "target", "targets") + ", " +
-                  plural(c.distracts, "distractor", "distractors") + "; " +
-                  (c.borders ? "rings" : "no rings") + "; " +
-                  (c.instant ? "instant shift" : "sliding shift") + "; " +
-                  (c.blank ? "blank wait " : "wait ") + number(c.wait_length) + " s; turned " +
+                  plural(c.distracts, "distractor", "distractors"));
+  lines.push_back(std::string(c.borders ? "rings" : "no rings") + ", " +
+                  (c.instant ? "instant shift" : "sliding shift"));
+  lines.push_back((c.blank ? "blank wait " : "wait ") + number(c.wait_length) + " s, turned " +
                   number(c.rotate_angle) + "\u00b0");
   if (t.finished) {
     const recordhits& h = t.hits;
     lines.push_back("Score " + number(h.targets - h.distracts - h.empty) + ": hit " +
-                    plural(h.targets, "target", "targets") + ", " +
-                    plural(h.distracts, "distractor", "distractors") + ", " +
-                    plural(h.empty, "empty cell", "empty cells") + "; " +
-                    plural(static_cast<double>(log.clicks.size()), "click", "clicks"));
+                    plural(h.targets, "target", "targets") + ",");
+    lines.push_back(plural(h.distracts, "distractor", "distractors") + ", " +
+                    plural(h.empty, "empty cell", "empty cells"));
   } else {
     lines.push_back(log.score ? "Score " + number(*log.score) : "No score recorded");
   }
