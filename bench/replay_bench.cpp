@@ -20,8 +20,14 @@ void BM_replay_one_trial_1280x800(benchmark::State& state) {
   int status = 0;
   for (auto _ : state) {
     const std::string out = run.file("bench" + std::to_string(n++));
-    const char* argv[] = {"spatialmemory-replay", results.c_str(), "--trial", "1",
-                          "--size",               "1280x800",      "--out",   out.c_str()};
+    const char* argv[] = {"spatialmemory-replay",
+                          results.c_str(),
+                          "--trial",
+                          "1",
+                          "--size",
+                          "1280x800",
+                          "--out",
+                          out.c_str()};
     dup2(null, 1);
     status |= replaytool(8, argv);
     fflush(stdout);

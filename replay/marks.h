@@ -24,8 +24,9 @@ unsigned markcolour(const std::string& result);
 
 // The PICK picture with the outlines, a numbered mark per click in the order made, and the
 // legend's lines and a key to the marks in a box at the top left of the 16:10 picture at
-// `viewport` (x, y from the bottom, width, height). Clicks at the very same spot (a press and its release) share one mark
-// numbered with all of them, coloured by the first: the later ones hit the cell again.
+// `viewport` (x, y from the bottom, width, height). Clicks at the very same spot (a press and
+// its release) share one mark numbered with all of them, coloured by the first: the later ones
+// hit the cell again.
 picture markup(const picture& pick, const int viewport[4], const std::vector<celloutline>& cells,
                const std::vector<clickspot>& clicks, const std::vector<std::string>& legend);
 
