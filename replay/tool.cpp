@@ -193,7 +193,6 @@ std::vector<std::string> legendfor(const recordedrun& run, const tabtrial& t,
 }
 
 struct replayer {
-  const replayoptions& o;
   const recordedrun& run;
   std::string folder;
   maphdl m;
@@ -202,7 +201,7 @@ struct replayer {
   int confirmed = -1;  // -1 not yet asked; else 1 when a finished trial of the run re-created
                        // as recorded, 0 when none could
 
-  replayer(const replayoptions& options, const recordedrun& r) : o(options), run(r) {
+  explicit replayer(const recordedrun& r) : run(r) {
     mapdefaults(m);
     applysettings(run.tab.settings, m);
     if (run.side.viewport)
@@ -220,16 +219,14 @@ struct replayer {
   // Whether this machine re-creates this run's maps: the first trial that has its cells
   // recorded is laid out again and compared.
   bool machineconfirmed() {
-    if (confirmed < 0) {
-      confirmed = 0;
-      for (size_t i = 0; i < run.tab.trials.size() && confirmed == 0; i++) {
-        if (!run.coord[i].finished) continue;
-        const loggedtrial& l = logof(run.tab.trials[i].start.trial);
-        recreate(m, run.tab.trials[i].start, l.seed_layout, l.seed_cells);
-        confirmed = differences(m, run.coord[i], l).empty() ? 1 : 0;
-        break;
-      }
+    size_t i = 0;
+    while (confirmed < 0 && i < run.coord.size() && !run.coord[i].finished) i++;
+    if (confirmed < 0 && i < run.coord.size()) {
+      const loggedtrial& l = logof(run.tab.trials[i].start.trial);
+      recreate(m, run.tab.trials[i].start, l.seed_layout, l.seed_cells);
+      confirmed = differences(m, run.coord[i], l).empty() ? 1 : 0;
     }
+    if (confirmed < 0) confirmed = 0;
     return confirmed == 1;
   }
 
@@ -251,9 +248,10 @@ struct replayer {
     if (refusal.empty()) {
       recreate(m, t.start, log.seed_layout, log.seed_cells);
       const std::string d = cells.finished ? differences(m, cells, log) : shiftdiffers(m, log);
+      const std::string where =
+          cells.finished ? ", " + run.files.coord + " line " + std::to_string(cells.line) : "";
       if (!d.empty())
-        refusal = "the re-created map is not the one recorded (" + d + ", " + run.files.coord +
-                  " line " + std::to_string(cells.line) +
+        refusal = "the re-created map is not the one recorded (" + d + where +
                   "): this machine's C library draws other random numbers than the run's did";
     }
     if (!refusal.empty()) {
@@ -345,7 +343,7 @@ int replaytool(int argc, const char* const* argv) {
   const int height = o.height ? o.height : run->side.screen_height;
   if (!screenlike(width, height, &trouble))
     return problem("no off-screen GL context to draw with: " + trouble);
-  replayer r(o, *run);
+  replayer r(*run);
   fitviewport(width, height, r.vp);
   std::string said;
   if (!makefolder(o, run->files, &r.folder, &said, &trouble)) return problem(trouble);
