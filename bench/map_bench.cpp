@@ -7,7 +7,7 @@
 #include "presentation/camera.h"
 #include "presentation/display.h"
 #include "run/run.h"
-#include "tests/support/glcontext.h"
+#include "presentation/offscreen.h"
 
 namespace {
 

@@ -13,6 +13,8 @@ install(FILES ${PROJECT_SOURCE_DIR}/example/settings.txt
 # one Debian package (with any version bound) per entry.
 set(SPATIALMEMORY_DEB_DEPENDS
     libgl1-mesa-dri      # Mesa's drivers: libGL draws nothing without one
+    libegl-mesa0         # spatialmemory-replay: Mesa's EGL, for drawing without a display
+    fonts-dejavu-core    # spatialmemory-replay: a font for the legend of the marked pictures
     python3              # spatialmemory-report
     python3-pandas       # spatialmemory-report: reading the results files
     python3-matplotlib)  # spatialmemory-report: its figures

@@ -5,6 +5,8 @@
                                         with screenshots of every phase in FOLDER/screenshots
   play.py screenshots OUTDIR PROGRAM    makes the documentation's screenshots of every phase
   play.py memory FOLDER PROGRAM         runs 42 quick trials and reports resident memory
+  play.py replay OUTFILE PROGRAM REPLAY plays one trial of the bundled example and makes the
+                                        documentation's marked picture of it with REPLAY
 
 Each starts its own Xvfb and stops it at the end. The running of the program, the input and
 the screenshots belong to xsubject; this file only decides what to play and what to keep.
@@ -14,6 +16,7 @@ import contextlib
 import os
 import random
 import shutil
+import subprocess
 import sys
 import tempfile
 import time
@@ -235,7 +238,81 @@ def memory(folder, program, allowed_growth_kib=4096):
     return 0 if flat and status == 0 else 1
 
 
+def redspots(shot, size=8):
+    """Centres (screen pixels) of the areas of full red a screenshot shows: the target discs
+    seen through their holes in WATCH."""
+    full = bytes(255) + b"\x01"
+    red = shot.pixels[0::3].translate(full)
+    blocks = []
+    for top in range(0, shot.height - size + 1, size):
+        for left in range(0, shot.width - size + 1, size):
+            n = sum(sum(red[y * shot.width + left:y * shot.width + left + size])
+                    for y in range(top, top + size))
+            if n > size * size / 2:
+                blocks.append((left + size / 2, top + size / 2))
+    spots = []  # [sum x, sum y, count] of blocks within a disc of each other
+    for x, y in blocks:
+        for spot in spots:
+            if abs(spot[0] / spot[2] - x) < 40 and abs(spot[1] / spot[2] - y) < 40:
+                spot[0] += x
+                spot[1] += y
+                spot[2] += 1
+                break
+        else:
+            spots.append([x, y, 1])
+    return [(sx / n, sy / n) for sx, sy, n in spots if n >= 4]
+
+
+def replayfigure(outfile, program, replay):
+    """One trial of the bundled example on a 16:10 screen. The scripted subject finds the red
+    targets in WATCH, reads the shift from the event log, and in PICK clicks all but one of
+    the targets where they now are and, wrongly, one where it was before the shift. Then
+    spatialmemory-replay draws the trial, and its marked picture is kept, 960 pixels across."""
+    here = os.path.dirname(os.path.abspath(__file__))
+    with open(os.path.join(here, "..", "..", "example", "settings.txt")) as f:
+        settings = f.read()
+    num_x, num_y = setting(settings, "num_x", 5), setting(settings, "num_y", 5)
+    work = tempfile.mkdtemp(prefix="sm-replay.")
+    try:
+        with playing(SCREEN, os.path.join(work, "run"), program, settings=settings) as run:
+            g = run.geometry
+            began = run.starttrial()
+            time.sleep(max(0.0, began + setting(settings, "watch_length", 14.0) / 2 - time.monotonic()))
+            cells = set()
+            for x, y in redspots(run.shot()):
+                px = (x - g.vx) / g.vw * 2 * xsubject.VIEW_HALF_WIDTH - xsubject.VIEW_HALF_WIDTH
+                py = (g.height - y - g.vy) / g.vh * 2 * xsubject.VIEW_HALF_HEIGHT - \
+                    xsubject.VIEW_HALF_HEIGHT
+                cells.add((int((px / xsubject.MAP_SIZE + 0.5) * num_x),
+                           int((py / xsubject.MAP_SIZE + 0.5) * num_y)))
+            with open(os.path.join(run.folder, "results_events0.tsv")) as f:
+                start = [line.split("\t") for line in f if "\ttrial_start\t" in line][-1]
+            sx, sy = int(start[17]), int(start[18])
+            run.waitpick(timeout=60)
+            angle = run.lastangle()
+            cells = sorted(cells)
+            spots = [(c + sx, r + sy) for c, r in cells[1:]] + cells[:1]
+            run.clickat([g.cellcentre(c, r, num_x, num_y, angle) for c, r in spots])
+            run.finishtrial()
+        out = os.path.join(work, "replay")
+        subprocess.run([replay, os.path.join(work, "run", "results0.txt"), "--trial", "1",
+                        "--out", out], check=True, timeout=120)
+        xsubject.shrink(os.path.join(out, "trial1-marked.png"), outfile, width=960)
+        print(f"{outfile}: {len(cells)} targets seen in WATCH, shift ({sx}, {sy}), "
+              f"turned {angle:g} degrees")
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    return 0
+
+
 def main(argv):
+    if len(argv) == 5 and argv[1] == "replay":
+        try:
+            return replayfigure(os.path.abspath(argv[2]), os.path.abspath(argv[3]),
+                                os.path.abspath(argv[4]))
+        except xsubject.Failure as problem:
+            print(f"error: {problem}", file=sys.stderr)
+            return 1
     if len(argv) == 4 and argv[1] in ("example", "screenshots", "memory"):
         job = {"example": example, "screenshots": screenshots, "memory": memory}[argv[1]]
         try:

@@ -6,7 +6,7 @@
 #include <GL/glu.h>
 
 #include "foundation/texture.h"
-#include "tests/support/glcontext.h"
+#include "presentation/offscreen.h"
 
 using bytes = std::vector<unsigned char>;
 

@@ -13,7 +13,7 @@
 #include "model/map.h"
 #include "presentation/camera.h"
 #include "presentation/display.h"
-#include "tests/support/glcontext.h"
+#include "presentation/offscreen.h"
 
 template <class T>
 std::vector<T> items(const generator<T>& g) {

@@ -8,8 +8,8 @@
 #include "foundation/texture.h"
 #include "presentation/camera.h"
 #include "presentation/display.h"
+#include "presentation/offscreen.h"
 #include "presentation/swapsync.h"
-#include "tests/support/glcontext.h"
 
 // Where the viewpoint puts a scene point, through GL's own model-view matrix.
 static vec eyepoint(camera& c, vec p) {

@@ -17,7 +17,7 @@
 #include "run/events.h"
 #include "run/records.h"
 #include "run/run.h"
-#include "tests/support/glcontext.h"
+#include "presentation/offscreen.h"
 
 namespace {
 

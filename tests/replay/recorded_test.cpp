@@ -1,0 +1,119 @@
+// Reading a run's files back: the settings echo, records cut short, coordinate columns pushed
+// on by a long value, the log's faults by line.
+#include <gtest/gtest.h>
+
+#include "model/map.h"
+#include "replay/recorded.h"
+
+namespace {
+
+// A coordinate line: values in 13-character columns and a space, the last without the space.
+std::string cols(const std::vector<std::string>& values) {
+  std::string out;
+  for (const std::string& v : values)
+    out += v + std::string(v.size() < 13 ? 14 - v.size() : 1, ' ');
+  return out.substr(0, out.size() - 1) + "\n";
+}
+
+// The first `length` characters of the problem a reader reports, "" when it reads.
+template <class R, class T>
+std::string fault(R reader, const std::string& text, T* out, size_t length) {
+  std::string problem;
+  return reader("f", text, out, &problem) ? "" : problem.substr(0, length);
+}
+
+}  // namespace
+
+TEST(Recorded, TheEchoGivesGridRingsDepthAndColourSetsAndAKilledTrialKeepsItsStart) {
+  const std::string header =
+      "trial\ttargets\tdistrac\tborders\tblank\tinstant\twaitlength\trotate angle\ttargets hit\t"
+      "distracts hit\tempty hit\ttotal hit\n";
+  tabfile tab;
+  ASSERT_EQ(fault(readtab,
+                  "num_targets\t9\t12\nnum_x\t8\nborderwidth\t4\ndepth_sep\t0.020000\n"
+                  "discolsetstart\n1\t2\t3\ntarcolsetstart\n9\t8\t7\n6\t5\t4\ntarcolsetstart\n"
+                  "200\t100\t0\n" +
+                      header +
+                      "1\t9\t12\t1\t0\t1\t1.000000\t-90.000000\t2.000000\t"
+                      "0.000000\t1.000000\t3.000000\t\nTrying to POP from an empty vector : 91013\n"
+                      "2\t9\t12\t0\t1\t0\t3.000000\t0.000000\t",
+                  &tab, 99),
+            "");
+  ASSERT_EQ(tab.trials.size(), 2u);
+  EXPECT_TRUE(tab.trials[0].finished && !tab.trials[1].finished && tab.trials[1].line == 15);
+  maphdl m;
+  mapdefaults(m);
+  applysettings(tab.settings, m);
+  EXPECT_EQ(std::vector<int>({m.num_x, m.num_y, m.borderwidth, m.num_tarcol, m.tarcol[0],
+                              m.num_discol, m.discol[2]}),
+            std::vector<int>({8, 5, 4, 1, 200, 1, 3}));  // a second block replaces the first
+  EXPECT_FLOAT_EQ(m.depth_sep, 0.02f);
+  // An empty block leaves no set, so the layout's default colour applies.
+  ASSERT_EQ(fault(readtab, "tarcolsetstart\n" + header, &tab, 99), "");
+  applysettings(tab.settings, m);
+  EXPECT_TRUE(m.num_tarcol == 0 && m.tarcol == nullptr);
+  EXPECT_EQ(fault(readtab, "num_x\t8\n", &tab, 17), "f: no header line");
+  EXPECT_EQ(fault(readtab, "num_x\tten\n" + header, &tab, 7), "f:1: ne");
+  EXPECT_EQ(fault(readtab, header + "1\t9\t12\t1\t0\t1\t1.000000\t-90.000000\t\n", &tab, 99),
+            "f:2: not a trial record");
+}
+
+TEST(Recorded, CoordinateColumnsFollowALongValueAndACutRecordHasNoCells) {
+  std::vector<coordtrial> trials;
+  const std::string lead(168, ' '), row = cols({"", "", "2", "8", "", ""});
+  const std::string first =
+      cols({"trial"}) +
+      cols({"1", "2", "1", "1", "0", "0", "2.000000", "90.000000", "1.000000", "0.000000",
+            "1.000000", "2.000000", "-1048576.000000", "3.500000", "4", "2", "0", "6"});
+  const std::string cut = cols({"2", "1", "1", "1", "0", "0", "2.000000", "90.000000"});
+  ASSERT_EQ(fault(readcoord, first + lead + row + lead + "\n" + cut.substr(0, 111), &trials, 99),
+            "");
+  ASSERT_EQ(trials.size(), 2u);
+  EXPECT_EQ(trials[0].targets, (std::vector<std::pair<int, int>>{{4, 2}, {2, 8}}));
+  EXPECT_EQ(trials[0].distracts, (std::vector<std::pair<int, int>>{{0, 6}}));
+  EXPECT_TRUE(!trials[1].finished && trials[1].targets.empty() && trials[1].line == 5);
+  EXPECT_EQ(fault(readcoord, first + lead + " " + row, &trials, 99),
+            "f:3: the columns of a row do not read");
+}
+
+TEST(Recorded, LogFaultsAreNamedByLineAndACutLastLineIsLeftOutWithANote) {
+  std::string header;
+  for (const char* c : log_columns) header += (header.empty() ? "" : "\t") + std::string(c);
+  auto row = [](std::vector<std::pair<int, std::string>> values) {
+    std::vector<std::string> f(35, "n/a");
+    for (auto& [column, value] : values) f[column] = value;
+    std::string line;
+    for (const std::string& v : f) line += (line.empty() ? "" : "\t") + v;
+    return line + "\n";
+  };
+  const std::string start = row({{2, "1"},
+                                 {3, "trial_start"},
+                                 {4, "60"},
+                                 {10, "9"},
+                                 {11, "12"},
+                                 {12, "1"},
+                                 {13, "0"},
+                                 {14, "0"},
+                                 {15, "1.000000"},
+                                 {16, "90.000000"},
+                                 {17, "0"},
+                                 {18, "-1"},
+                                 {20, "7"},
+                                 {21, "4294967295"}});
+  const std::string click =
+      row({{2, "1"}, {3, "click"}, {22, "10"}, {23, "20"}, {26, "1"}, {27, "2"}, {28, "target"}});
+  header += "\n";
+  loggedevents log;
+  ASSERT_EQ(fault(readlog, header + start + click + click.substr(0, 40), &log, 99), "");
+  ASSERT_EQ(log.trials.size(), 1u);
+  EXPECT_TRUE(log.trials[0].seed_cells == 4294967295u && log.trials[0].clicks.size() == 1);
+  EXPECT_EQ(log.notes, std::vector<std::string>{"f:4: cut short (the run was stopped while "
+                                                "writing it); left out"});
+  std::string no_seed = start;
+  no_seed.replace(no_seed.rfind("\t7\t"), 3, "\tn/a\t");
+  EXPECT_EQ(fault(readlog, header + no_seed, &log, 99),
+            "f:2: trial_start row: seed_layout is n/a, not a number (a log without seeds cannot "
+            "be replayed)");
+  EXPECT_EQ(fault(readlog, header + click, &log, 99),
+            "f:2: click row of trial 1, which has no trial_start before it");
+}
