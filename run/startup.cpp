@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -132,7 +133,10 @@ void init() {
     return std::string(s ? reinterpret_cast<const char*>(s) : "");
   };
   auto base = [](const char* name) { return std::string(strrchr(name, '/') + 1); };
-  const std::string settings = std::string(path) + "/settings.txt";
+  // The full name, so that a reviewer can tell which folder's design ran ("." says nothing).
+  char folder[PATH_MAX];
+  const std::string settings =
+      std::string(realpath(path, folder) ? folder : path) + "/settings.txt";
   facts = {isolocaltime(time(nullptr)),
            map.run_number,
            base(map.results_name),
