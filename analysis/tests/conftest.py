@@ -1,5 +1,5 @@
 """Shared by the analysis tests: the package on the path, the fixture runs (played with the
-real program by fixtures/make.py), and the command run as a user runs it."""
+real program by scripts/make-analysis-fixtures), and the command run as a user runs it."""
 
 import os
 import shutil
