@@ -68,7 +68,8 @@ def readrun(folder, design, cut=()):
 
 
 def checklayout(run):
-    """Both results files, byte for byte, as the values read back print: trial lines of six
+    """Both results files, byte for byte, as the trials and cells tables read back print (the
+    analysis tests use this on their fixtures too): trial lines of six
     whole numbers and six numbers of six decimals, each ended by a tab; records of 13-character
     columns, each and a space, rows of clicks and cells under "clicks X", each followed by 168
     blanks; a trial cut short with only its first eight values and no line end."""
@@ -81,7 +82,11 @@ def checklayout(run):
         values += [f"{v:f}" for v in (t.wait_length, t.rotate_angle) +
                    ((t.targets_hit, t.distracts_hit, t.empty_hit, t.total_hit) * done)]
         tab.append("".join(v + "\t" for v in values) + "\n" * done)
-        lists = record["lists"]
+        # The clicks as the coordinate file orders them (by their single-precision values,
+        # which its six decimals cannot always tell apart); the cells from the cells table.
+        cells = run.cells[run.cells.trial == t.trial]
+        lists = [record["lists"][0]] + [list(zip(cells[cells.kind == k].col, cells[
+            cells.kind == k].row)) for k in ("target", "distractor")]
         rows = "".join(" ".join(f"{v[i][0]:<13{f}} {v[i][1]:<13{f}}" if i < len(v) else " " * 27
                                 for v, f in zip(lists, "fdd")) + "\n" + " " * 168
                        for i in range(max(map(len, lists))))
