@@ -1,5 +1,6 @@
 """Shared by the analysis tests: the package on the path, the fixture runs (played with the
-real program by fixtures/make.py), and the command run as a user runs it."""
+real program by scripts/make-analysis-fixtures), the end-to-end tests' layout check, and the
+command run as a user runs it."""
 
 import os
 import shutil
@@ -11,6 +12,9 @@ import pytest
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.dirname(HERE))
 FIXTURES = os.path.join(HERE, "fixtures")
+# The end-to-end tests' check that a run's tables print back as its results files, byte for byte.
+sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "e2e"))
+from records import checklayout  # noqa: E402, F401
 
 
 def fixture(name):

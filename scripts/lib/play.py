@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""play: the scripted subject's three jobs on a virtual display.
+"""play: the scripted subject's jobs on a virtual display.
 
   play.py example FOLDER PROGRAM        plays the design in FOLDER/settings.txt to its end,
                                         with screenshots of every phase in FOLDER/screenshots
@@ -7,6 +7,11 @@
   play.py memory FOLDER PROGRAM         runs 42 quick trials and reports resident memory
   play.py replay OUTFILE PROGRAM REPLAY plays one trial of the bundled example and makes the
                                         documentation's marked picture of it with REPLAY
+  play.py fixtures OUTDIR PROGRAM [NAME...]
+                                        plays the analysis tests' fixture runs (whole, killed,
+                                        nolog, emptypool; all when none named) into OUTDIR/NAME
+  play.py demo OUTDIR PROGRAM           two sessions into OUTDIR/session-1 and -2, for the
+                                        documentation's picture of the report
 
 Each starts its own Xvfb and stops it at the end. The running of the program, the input and
 the screenshots belong to xsubject; this file only decides what to play and what to keep.
@@ -68,9 +73,7 @@ def tour(run, settings, shots, prefix, rng):
             saved.append(path)
             start += length
     run.waitpick(timeout=sum(lengths) + 60)
-    cells = xsubject.somecells(num_x, num_y, targets, rng)
-    points = [run.geometry.cellcentre(c, r, num_x, num_y, angle) for c, r in cells]
-    run.clickat(points)
+    run.clickcells(xsubject.somecells(num_x, num_y, targets, rng), num_x, num_y, angle)
     if shots:
         path = os.path.join(shots, f"{prefix}-pick.png")
         run.shot(path)
@@ -292,7 +295,7 @@ def replayfigure(outfile, program, replay):
             angle = run.lastangle()
             cells = sorted(cells)
             spots = [(c + sx, r + sy) for c, r in cells[1:]] + cells[:1]
-            run.clickat([g.cellcentre(c, r, num_x, num_y, angle) for c, r in spots])
+            run.clickcells(spots, num_x, num_y, angle)
             run.finishtrial()
         out = os.path.join(work, "replay")
         subprocess.run([replay, os.path.join(work, "run", "results0.txt"), "--trial", "1",
@@ -305,6 +308,150 @@ def replayfigure(outfile, program, replay):
     return 0
 
 
+# The analysis tests' fixture runs. WHOLE: a grid of 6 x 5 cells, so that a cell's number
+# (column x 5 + row) differs from row x 6 + column; every set has borders and its second trial a
+# blank wait and the longer wait length; the first two sets share their conditions, so they take
+# two angles from each pool; the target colours echo a clipped value. EMPTYPOOL: three trials of
+# one condition and two angles, so the third finds its angle pool empty.
+FIXTURE_WHOLE = """num_x: 6
+num_y: 5
+watch_length: 0.6
+shift_length: 0.3
+rotate_length: 0.3
+num_trials_per_set: 2
+num_with_borders: 2
+num_instant_shifts: 0
+num_blank_wait: 1
+wait_lengths:
+0.3
+0.5
+length_end:
+rotation_angles:
+0
+-45
+90
+angle_end:
+tarcolsetstart:
+40 200 230
+300 20 10
+end:
+target_distract_sets:
+3 4
+3 2
+2 3
+set_end:
+"""
+FIXTURE_EMPTYPOOL = """num_x: 5
+num_y: 5
+watch_length: 0.5
+shift_length: 0.3
+rotate_length: 0.3
+num_trials_per_set: 3
+wait_lengths:
+0.3
+length_end:
+rotation_angles:
+30
+60
+angle_end:
+target_distract_sets:
+2 2
+set_end:
+"""
+# Name: design, and the trial killed in its PICK (None: the run is played to its end). "nolog"
+# keeps only the two results files, as a program without the event log leaves them.
+FIXTURES = {"whole": (FIXTURE_WHOLE, None), "killed": (FIXTURE_WHOLE, 1),
+            "nolog": (FIXTURE_WHOLE, None), "emptypool": (FIXTURE_EMPTYPOOL, None)}
+# Twelve trials a session for the documentation's report: two set sizes by two wait lengths,
+# three trials each, which take the three angles; the second session has every flag in some
+# trials as well.
+DEMO_ANGLES = """num_x: 5
+num_y: 5
+watch_length: 0.8
+shift_length: 0.4
+rotate_length: 0.4
+num_trials_per_set: 6
+wait_lengths:
+0.3
+1.0
+length_end:
+rotation_angles:
+0
+90
+180
+angle_end:
+target_distract_sets:
+3 3
+4 4
+set_end:
+"""
+DEMO_FLAGS = DEMO_ANGLES.replace("num_trials_per_set: 6\n", "num_trials_per_set: 6\n"
+                                 "num_with_borders: 3\nnum_instant_shifts: 2\nnum_blank_wait: 2\n")
+
+
+def session(folder, program, settings, choose, killed=None):
+    """Plays a design on a virtual display of its own, clicking in each trial's PICK the cells
+    choose(n) gives for trial n (from 0), and 'g' at the end; or kills the program in the PICK
+    of trial `killed`. Returns the exit status, None when killed."""
+    num_x, num_y = setting(settings, "num_x", 5), setting(settings, "num_y", 5)
+    with playing(SCREEN, folder, program, settings=settings) as run:
+        for n in range(trialcount(settings)):
+            run.starttrial()
+            run.waitpick(timeout=60)
+            run.clickcells(choose(n, num_x, num_y), num_x, num_y)
+            if n == killed:
+                time.sleep(0.3)
+                run.kill()
+                return None
+            run.finishtrial()
+        run.key("g")
+        return run.wait(timeout=30)
+
+
+def fixtures(outdir, program, names):
+    """Plays the fixture runs named (all when none) and copies the files the program wrote,
+    with the settings, into OUTDIR/NAME. In each trial's PICK the subject clicks every cell
+    and a band around the grid, four cells with one twice, nothing, or four cells again; in
+    the killed run, four cells with one twice."""
+    for name in names or sorted(FIXTURES):
+        settings, killed = FIXTURES[name]
+        kept = ("results0", "results_coord0") if name == "nolog" else ("results",)
+        rng = random.Random(name)
+
+        def choose(n, num_x, num_y):
+            kind = "few" if killed is not None else ["sweep", "few", "none", "few", "few", "few"][n % 6]
+            cells = xsubject.somecells(num_x, num_y, 4, rng) if kind == "few" else []
+            return xsubject.lattice(num_x, num_y) if kind == "sweep" else cells + cells[:1]
+
+        work = tempfile.mkdtemp(prefix=f"sm-fixture-{name}.")
+        try:
+            status = session(work, program, settings, choose, killed)
+            if status not in (None, 0):
+                raise xsubject.Failure(f"{name}: the program ended with status {status}")
+            target = os.path.join(outdir, name)
+            shutil.rmtree(target, ignore_errors=True)
+            os.makedirs(target)
+            names = [n for n in sorted(os.listdir(work)) if n.startswith(kept + ("settings",))]
+            for entry in names:
+                shutil.copy(os.path.join(work, entry), target)
+            print(f"{target}: {', '.join(names)}")
+        finally:
+            shutil.rmtree(work, ignore_errors=True)
+    return 0
+
+
+def demo(outdir, program):
+    """Two sessions for the documentation's report, by a subject who clicks two to six cells
+    at random, and now and then every cell."""
+    for number, settings in ((1, DEMO_ANGLES), (2, DEMO_FLAGS)):
+        folder = os.path.join(outdir, f"session-{number}")
+        rng = random.Random(number)
+        session(folder, program, settings, lambda n, nx, ny: xsubject.lattice(nx, ny)
+                if rng.random() < 0.15 else xsubject.somecells(nx, ny, rng.randint(2, 6), rng))
+        print(f"session {number}: {folder}")
+    return 0
+
+
 def main(argv):
     if len(argv) == 5 and argv[1] == "replay":
         try:
@@ -313,8 +460,15 @@ def main(argv):
         except xsubject.Failure as problem:
             print(f"error: {problem}", file=sys.stderr)
             return 1
-    if len(argv) == 4 and argv[1] in ("example", "screenshots", "memory"):
-        job = {"example": example, "screenshots": screenshots, "memory": memory}[argv[1]]
+    if len(argv) >= 4 and argv[1] == "fixtures" and set(argv[4:]) <= set(FIXTURES):
+        try:
+            return fixtures(os.path.abspath(argv[2]), os.path.abspath(argv[3]), argv[4:])
+        except xsubject.Failure as problem:
+            print(f"error: {problem}", file=sys.stderr)
+            return 1
+    if len(argv) == 4 and argv[1] in ("example", "screenshots", "memory", "demo"):
+        job = {"example": example, "screenshots": screenshots, "memory": memory,
+               "demo": demo}[argv[1]]
         try:
             return job(os.path.abspath(argv[2]), os.path.abspath(argv[3]))
         except xsubject.Failure as problem:

@@ -373,6 +373,17 @@ class Run:
         if args:
             self.xdotool(*args)
 
+    def clickcells(self, cells, num_x, num_y, angle=None):
+        """Clicks the centre of each cell (column, row) of the unshifted grid where the map
+        turned by `angle` (the running trial's when None) shows it, leaving out those off the
+        screen. Returns the points clicked."""
+        g = self.geometry
+        angle = self.lastangle() if angle is None else angle
+        points = [g.cellcentre(c, r, num_x, num_y, angle) for c, r in cells]
+        points = [(x, y) for x, y in points if 0 <= x < g.width and 0 <= y < g.height]
+        self.clickat(points)
+        return points
+
     # -- one trial, played --
 
     def starttrial(self, timeout=60):

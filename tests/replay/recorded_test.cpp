@@ -2,6 +2,8 @@
 // on by a long value, the log's faults by line.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "model/map.h"
 #include "replay/recorded.h"
 
@@ -20,6 +22,18 @@ template <class R, class T>
 std::string fault(R reader, const std::string& text, T* out, size_t length) {
   std::string problem;
   return reader("f", text, out, &problem) ? "" : problem.substr(0, length);
+}
+
+// A log row from its cells separated by blanks, "n/a*k" standing for k cells of n/a.
+std::string row(const std::string& cells) {
+  std::istringstream in(cells);
+  std::string line;
+  for (std::string c; in >> c;) {
+    const size_t star = c.find('*');
+    for (int k = star == std::string::npos ? 1 : std::stoi(c.substr(star + 1)); k > 0; k--)
+      line += (line.empty() ? "" : "\t") + c.substr(0, star);
+  }
+  return line + "\n";
 }
 
 }  // namespace
@@ -79,29 +93,9 @@ TEST(Recorded, CoordinateColumnsFollowALongValueAndACutRecordHasNoCells) {
 TEST(Recorded, LogFaultsAreNamedByLineAndACutLastLineIsLeftOutWithANote) {
   std::string header;
   for (const char* c : log_columns) header += (header.empty() ? "" : "\t") + std::string(c);
-  auto row = [](std::vector<std::pair<int, std::string>> values) {
-    std::vector<std::string> f(35, "n/a");
-    for (auto& [column, value] : values) f[column] = value;
-    std::string line;
-    for (const std::string& v : f) line += (line.empty() ? "" : "\t") + v;
-    return line + "\n";
-  };
-  const std::string start = row({{2, "1"},
-                                 {3, "trial_start"},
-                                 {4, "60"},
-                                 {10, "9"},
-                                 {11, "12"},
-                                 {12, "1"},
-                                 {13, "0"},
-                                 {14, "0"},
-                                 {15, "1.000000"},
-                                 {16, "90.000000"},
-                                 {17, "0"},
-                                 {18, "-1"},
-                                 {20, "7"},
-                                 {21, "4294967295"}});
-  const std::string click =
-      row({{2, "1"}, {3, "click"}, {22, "10"}, {23, "20"}, {26, "1"}, {27, "2"}, {28, "target"}});
+  const std::string start = row(
+      "n/a*2 1 trial_start 60 n/a*5 9 12 1 0 0 1.000000 90.000000 0 -1 n/a 7 4294967295 n/a*13");
+  const std::string click = row("n/a*2 1 click n/a*18 10 20 n/a*2 1 2 target n/a*6");
   header += "\n";
   loggedevents log;
   ASSERT_EQ(fault(readlog, header + start + click + click.substr(0, 40), &log, 99), "");

@@ -9,6 +9,7 @@
 #include "replay/recorded.h"
 #include "replay/recreate.h"
 #include "replay/tool.h"
+#include "tests/model/modeltest.h"
 #include "tests/replay/replaytest.h"
 
 namespace {
@@ -43,12 +44,6 @@ std::vector<uint32_t> rgb(const std::string& png, int* width = nullptr) {
   }
   cairo_surface_destroy(s);
   return rgb(px);
-}
-
-std::vector<int> items(const generator<int>& g) {
-  std::vector<int> out;
-  for (gen_node<int>* n = g.head; n; n = n->next) out.push_back(n->value);
-  return out;
 }
 
 }  // namespace
