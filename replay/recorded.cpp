@@ -3,6 +3,7 @@
 // the event log's writer.
 #include "replay/recorded.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -369,10 +370,13 @@ bool readlog(const std::string& name, const std::string& text, loggedevents* out
              std::string* problem) {
   *out = loggedevents();
   lines l(text);
-  std::string header;
-  for (const char* c : log_columns) header += (header.empty() ? "" : "\t") + std::string(c);
-  if (l.all.empty() || l.all[0] != header)
-    return fail(problem, name + ": the first line is not the event log's header of 35 columns");
+  // Later versions may add columns after these; they are read past.
+  const std::vector<std::string> header =
+      l.all.empty() ? std::vector<std::string>() : split(l.all[0], '\t');
+  if (header.size() < 35 || !std::equal(log_columns, log_columns + 35, header.begin()))
+    return fail(problem, name +
+                             ": the first line is not the event log's header (onset, duration, "
+                             "trial, ...)");
   if (!l.complete) {
     out->notes.push_back(at(name, static_cast<int>(l.all.size())) +
                          "cut short (the run was stopped while writing it); left out");
@@ -381,9 +385,9 @@ bool readlog(const std::string& name, const std::string& text, loggedevents* out
   std::map<int, size_t> index;  // trial number -> its place in out->trials
   for (size_t i = 1; i < l.all.size(); i++) {
     logrow r = {name, static_cast<int>(i) + 1, split(l.all[i], '\t'), problem};
-    if (r.f.size() != 35)
+    if (r.f.size() != header.size())
       return fail(problem, at(name, r.line) + std::to_string(r.f.size()) +
-                               " columns where the header has 35");
+                               " columns where the header has " + std::to_string(header.size()));
     int trial;
     if (!r.get("trial", &trial)) return false;
     const std::string event = r.field("event");

@@ -60,7 +60,7 @@ bool readcoord(const std::string& name, const std::string& text, std::vector<coo
 
 // ---- event log results_events<N>.tsv ----
 
-// The log's columns, in order.
+// The log's columns the replay reads: the first 35 of every log, in order.
 extern const char* const log_columns[35];
 
 struct loggedclick {

@@ -91,7 +91,7 @@ void keyupfunc(unsigned char key, int, int) {
   keys.keyup(key);
 }
 
-void mousefunc(int, int, int x, int y) {
+void mousefunc(int button, int state, int x, int y) {
   if (prgm_stat != 5) return;
   const double now = display.gettime();
   const size_t clicks = map.clicks.size();
@@ -101,8 +101,10 @@ void mousefunc(int, int, int x, int y) {
   const float nan = std::nanf("");
   const std::pair<float, float> at =
       map.clicks.size() > clicks ? map.clicks.back() : std::make_pair(nan, nan);
+  // Every button's press and release is judged alike; the log keeps which it was, so that a
+  // reader can tell a subject's second click on a cell from the release of the first.
   events.click({now, map.trial_count, display.frame_count, x, y, at.first, at.second,
-                map.click_column, map.click_row, result, 0});
+                map.click_column, map.click_row, result, 0, button, state == GLUT_DOWN});
   switch (result) {
     case 0:
       nhits_t += 1, total_hits += 1;

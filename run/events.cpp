@@ -67,6 +67,11 @@ const eventcolumninfo event_column_info[event_columns] = {
     {"empty_hit", "trial_end: other cells clicked, as the tab results file", nullptr},
     {"total_hit", "trial_end: all cells clicked, each once, as the tab results file", nullptr},
     {"score", "trial_end: targets_hit - distracts_hit - empty_hit", nullptr},
+    {"button",
+     "click: the mouse button as the toolkit numbers it: 0 left, 1 middle, 2 right, "
+     "3 and 4 the wheel turned up and down",
+     nullptr},
+    {"action", "click: whether the button went down or came up", nullptr},
 };
 
 namespace {
@@ -182,6 +187,8 @@ void writeclickrow(FILE* f, const clickrow& r) {
   out.set(ev_row, "%d", r.row);
   out.set(ev_result, "%s", result_names[r.result >= 0 && r.result <= 3 ? r.result : 3]);
   out.set(ev_rt, "%.6f", r.rt);
+  out.set(ev_button, "%d", r.button);
+  out.set(ev_action, "%s", r.pressed ? "press" : "release");
   out.write(f);
 }
 
@@ -326,6 +333,12 @@ void writesidecar(FILE* f, const sidecarfacts& s) {
           "\"distractor\": \"a distractor cell, scored -1\", "
           "\"empty\": \"a cell holding neither, scored -1\", "
           "\"repeat\": \"a cell already clicked in this trial, not scored\"}",
+          f);
+    } else if (i == ev_action) {
+      fputs(
+          ", \"levels\": {"
+          "\"press\": \"the button went down\", "
+          "\"release\": \"the button came up\"}",
           f);
     }
     fputs("}", f);

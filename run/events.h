@@ -13,7 +13,8 @@
 
 #include "run/records.h"
 
-// The log's columns, in file order.
+// The log's columns, in file order. Columns are only ever added at the end, so that a reader
+// that knows the first ones reads any later log.
 // clang-format off
 enum eventcolumn {
   ev_onset, ev_duration, ev_trial, ev_event, ev_frame,
@@ -22,6 +23,7 @@ enum eventcolumn {
   ev_rotate_angle, ev_shift_x, ev_shift_y, ev_layout_ms, ev_seed_layout, ev_seed_cells,
   ev_x_px, ev_y_px, ev_grid_x, ev_grid_y, ev_col, ev_row, ev_result, ev_rt,
   ev_targets_hit, ev_distracts_hit, ev_empty_hit, ev_total_hit, ev_score,
+  ev_button, ev_action,
   event_columns
 };
 // clang-format on
@@ -58,7 +60,7 @@ class framestats {
 
 // ---- rows, each a whole line with n/a in the columns its event does not have ----
 
-void writeeventheader(FILE* f);  // the 35 names, tab-separated
+void writeeventheader(FILE* f);  // the column names, tab-separated
 
 struct trialstartrow {
   double onset;          // clock once the layout is done, seconds
@@ -91,6 +93,8 @@ struct clickrow {
   int col, row;          // the cell the hit test judged
   int result;            // 0 target, 1 distractor, 2 empty, 3 repeat
   double rt;             // seconds since PICK's onset
+  int button;            // the toolkit's button: 0 left, 1 middle, 2 right, 3 and 4 the wheel
+  bool pressed;          // a press; false for a release
 };
 void writeclickrow(FILE* f, const clickrow& r);
 

@@ -71,14 +71,19 @@ EVENT_COLUMNS = [
     "frame_max_ms", "late_frames", "targets", "distractors", "borders", "blank", "instant",
     "wait_length", "rotate_angle", "shift_x", "shift_y", "layout_ms", "seed_layout",
     "seed_cells", "x_px", "y_px", "grid_x", "grid_y", "col", "row", "result", "rt",
-    "targets_hit", "distracts_hit", "empty_hit", "total_hit", "score"]
+    "targets_hit", "distracts_hit", "empty_hit", "total_hit", "score", "button", "action"]
+# Every log begins with these; the program adds columns only after them (button and action
+# came later), so a log with fewer of the known ones is read with the rest missing, and a
+# column not known here is kept as text.
+FIRST_EVENT_COLUMNS = EVENT_COLUMNS[:35]
 EVENT_INTS = {"trial", "frame", "frames", "late_frames", "targets", "distractors", "borders",
               "blank", "instant", "shift_x", "shift_y", "seed_layout", "seed_cells", "x_px",
-              "y_px", "col", "row"}
-EVENT_TEXTS = {"event", "result"}
+              "y_px", "col", "row", "button"}
+EVENT_TEXTS = {"event", "result", "action"}
 PHASES = ["WATCH", "SHIFT", "ROTATE", "WAIT", "PICK"]
 EVENTS = ["trial_start"] + PHASES + ["click", "trial_end"]
 RESULTS = ["target", "distractor", "empty", "repeat"]
+ACTIONS = ["press", "release"]
 # The columns each kind of row must fill.
 EVENT_NEEDS = {
     "trial_start": ["targets", "distractors", "borders", "blank", "instant", "wait_length",
@@ -92,7 +97,7 @@ for _phase in PHASES[:-1]:
     EVENT_NEEDS[_phase] = EVENT_NEEDS["PICK"] + ["set_length"]
 
 CLICK_COLUMNS = ["trial", "index", "source", "onset", "rt", "x_px", "y_px", "grid_x", "grid_y",
-                 "col", "row", "cell", "result"]
+                 "col", "row", "cell", "result", "button", "action"]
 
 RUN_FILE = re.compile(r"results(?:_coord|_events)?(\d+)\.(?:txt|tsv|json)$")
 
@@ -322,22 +327,23 @@ def readevents(path):
     notes. A last row without its line end was cut short by the end of the program: left out
     and noted."""
     lines, ended = splitlines(readtext(path, "utf-8"), path)
-    if not lines or lines[0].split("\t") != EVENT_COLUMNS:
-        raise ResultsError(path, 1, "not the event log's header line (the 35 column names)")
+    header = lines[0].split("\t") if lines else []
+    if header[:len(FIRST_EVENT_COLUMNS)] != FIRST_EVENT_COLUMNS:
+        raise ResultsError(path, 1, "not the event log's header line (onset, duration, trial, ...)")
+    extra = [name for name in header if name not in EVENT_COLUMNS]
     rows, notes = [], []
     if not ended and len(lines) > 1:
         notes.append(f"{path}:{len(lines)}: a row cut short (no line end): left out")
         lines.pop()
     for index, line in enumerate(lines[1:], 2):
         fields = line.split("\t")
-        if len(fields) != len(EVENT_COLUMNS):
-            raise ResultsError(path, index, f"{len(fields)} values; an event has "
-                               f"{len(EVENT_COLUMNS)}")
-        row = {}
-        for name, text in zip(EVENT_COLUMNS, fields):
+        if len(fields) != len(header):
+            raise ResultsError(path, index, f"{len(fields)} values; the header has {len(header)}")
+        row = dict.fromkeys(EVENT_COLUMNS)
+        for name, text in zip(header, fields):
             if text == "n/a":
                 row[name] = None
-            elif name in EVENT_TEXTS:
+            elif name in EVENT_TEXTS or name in extra:
                 row[name] = text
             elif name in EVENT_INTS:
                 row[name] = intvalue(text, path, index, name)
@@ -348,12 +354,14 @@ def readevents(path):
             raise ResultsError(path, index, f"unknown event {event!r}")
         if row["result"] is not None and row["result"] not in RESULTS:
             raise ResultsError(path, index, f"unknown click result {row['result']!r}")
+        if row["action"] is not None and row["action"] not in ACTIONS:
+            raise ResultsError(path, index, f"unknown click action {row['action']!r}")
         for name in ["onset", "trial", "frame"] + EVENT_NEEDS.get(event, []):
             if row[name] is None:
                 raise ResultsError(path, index, f"a {event} row without its {name}")
         row["line"] = index
         rows.append(row)
-    frame = pd.DataFrame(rows, columns=EVENT_COLUMNS + ["line"])
+    frame = pd.DataFrame(rows, columns=EVENT_COLUMNS + extra + ["line"])
     for name in EVENT_INTS:
         frame[name] = frame[name].astype("Int64")
     for name in set(EVENT_COLUMNS) - EVENT_INTS - EVENT_TEXTS:
@@ -478,11 +486,12 @@ def read_run(path):
         clicks = [{"trial": int(c.trial), "index": k + 1, "source": "log",
                    "onset": c.onset, "rt": c.rt, "x_px": c.x_px, "y_px": c.y_px,
                    "grid_x": c.grid_x, "grid_y": c.grid_y, "col": c.col, "row": c.row,
-                   "cell": int(c.col) * num_y + int(c.row), "result": c.result}
+                   "cell": int(c.col) * num_y + int(c.row), "result": c.result,
+                   "button": c.button, "action": c.action}
                   for _, group in logclicks.groupby("trial", sort=False)
                   for k, c in enumerate(group.itertuples())]
     run.clicks = pd.DataFrame(clicks, columns=CLICK_COLUMNS)
-    for name in ("col", "row", "cell", "x_px", "y_px"):
+    for name in ("col", "row", "cell", "x_px", "y_px", "button"):
         run.clicks[name] = run.clicks[name].astype("Int64")
     run.trials = trials.drop(columns=["line"])
     return run
@@ -535,7 +544,7 @@ def coordclicks(run, row, record, num_y):
                     "col": math.trunc(gx) if known else None,
                     "row": math.trunc(gy) if known else None,
                     "cell": math.trunc(gx) * num_y + math.trunc(gy) if known else None,
-                    "result": result})
+                    "result": result, "button": None, "action": None})
     for kind, cells, want in (("target", targets, row["targets"]),
                               ("distractor", distracts, row["distractors"])):
         if row["complete"] and len(cells) != want:
@@ -581,7 +590,8 @@ def addlog(run, trials, events):
     for phase in PHASES:
         rows = events[events["event"] == phase].drop_duplicates("trial").set_index("trial")
         extra[DURATIONS[phase]] = rows["duration"]
-    clicks = events[events["event"] == "click"]
+    # The first press: a button held down since before PICK shows first as a release.
+    clicks = events[(events["event"] == "click") & (events["action"] != "release")]
     extra["first_click_rt"] = clicks.drop_duplicates("trial").set_index("trial")["rt"]
     for row in trials.itertuples():
         t = row.trial

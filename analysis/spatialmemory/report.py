@@ -215,7 +215,7 @@ def runstable(study):
             "trials": len(trials), "complete": int(trials["complete"].sum()),
             "cut short": int((~trials["complete"].astype(bool)).sum()),
             "empty angle pools": int(trials["angle_pool_empty"].sum()),
-            "clicks": len(run.clicks),
+            "clicks": int((run.clicks["action"] != "release").sum()),  # presses, with a log
             "event log": "yes" if run.has_log else "no",
             "program version": sidecar.get("version", ""),
             "screen (px)": (f"{sidecar['screen_width']} x {sidecar['screen_height']}"

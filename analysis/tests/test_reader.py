@@ -68,6 +68,33 @@ def test_log_that_disagrees_with_the_results_files_is_noted(copyrun):
         f"{folder}/results_coord0.txt make target"]
 
 
+def test_columns_added_later_are_read_and_the_first_press_times_the_first_click(copyrun):
+    """A log with the button and action columns, and a column this reader does not know: each
+    trial's clicks start with a release (a button held since WAIT), so its first press is its
+    second click."""
+    folder = copyrun("whole")
+    log = folder / "results_events0.tsv"
+    header, *rows = log.read_text().split("\n")
+    k, out = 0, [header + "\tbutton\taction\tpressure"]
+    for row in filter(None, rows):
+        event = row.split("\t")[3]
+        k = 0 if event == "trial_start" else k + (event == "click")
+        out.append(row + ("\t0\t" + ("press", "release")[k % 2] if event == "click"
+                          else "\tn/a\tn/a") + "\thigh")
+    log.write_text("\n".join(out) + "\n")
+    run = spatialmemory.read_run(folder / "results0.txt")
+    c = run.clicks
+    turns = c.groupby("trial").cumcount()
+    assert list(c.action) == [("release", "press")[i % 2] for i in turns]
+    assert list(c.button) == [0] * len(c) and set(run.events.pressure) == {"high"}
+    first = c[c.action == "press"].groupby("trial").rt.first()
+    assert list(run.trials.first_click_rt.fillna(-1)) == \
+        list(first.reindex(run.trials.trial).fillna(-1))  # -1: a trial without clicks
+    log.write_text(log.read_text().replace("\tpress\t", "\tpush\t", 1))
+    with pytest.raises(spatialmemory.ResultsError, match="unknown click action 'push'"):
+        spatialmemory.read_run(folder / "results0.txt")
+
+
 def test_run_killed_in_pick_keeps_its_finished_trial_and_flags_the_other():
     run = spatialmemory.read_run(os.path.join(fixture("killed"), "results_coord0.txt"))
     first, cut = run.trials.iloc[0], run.trials.iloc[1]

@@ -152,8 +152,8 @@ def checktally(stdout, trials):
 
 def checklog(run, design, clicked, timed):
     """The event log of every trial against what was done: its rows in order, one click row
-    for each press and each release in PICK (`clicked`, by trial), each click's cell its
-    position truncated, each phase until the next row. The phases of the trials in `timed`,
+    for each press and each release of the left button in PICK (`clicked`, by trial), each
+    click's cell its position truncated, each phase until the next row. The phases of the trials in `timed`,
     which no screenshot held up, lasted their set lengths and less than two of their longest
     frame intervals more. Returns those overshoots in median frame intervals."""
     lengths = [design.get("watch_length", 14.0), design.get("shift_length", 2.0),
@@ -184,4 +184,8 @@ def checklog(run, design, clicked, timed):
         expect(list(clicks.grid_x.map(math.trunc)) == list(clicks.col) and
                list(clicks.grid_y.map(math.trunc)) == list(clicks.row),
                f"trial {t.trial}: a click's column and row are not its position truncated")
+        # The scripted subject clicks with the left button, each press released before the next.
+        expect(list(clicks.action) == ["press", "release"] * (len(clicks) // 2) and
+               set(clicks.button) <= {0}, f"trial {t.trial}: buttons {list(clicks.button)} "
+               f"and actions {list(clicks.action)}")
     return overshoot

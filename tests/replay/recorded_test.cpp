@@ -110,4 +110,9 @@ TEST(Recorded, LogFaultsAreNamedByLineAndACutLastLineIsLeftOutWithANote) {
             "be replayed)");
   EXPECT_EQ(fault(readlog, header + click, &log, 99),
             "f:2: click row of trial 1, which has no trial_start before it");
+  // Columns a later log adds after the known ones are read past, but every row must have them.
+  const std::string wider = header.substr(0, header.size() - 1) + "\tbutton\taction\n";
+  EXPECT_EQ(fault(readlog, wider + start.substr(0, start.size() - 1) + "\tn/a\tn/a\n", &log, 99),
+            "");
+  EXPECT_EQ(fault(readlog, wider + start, &log, 99), "f:2: 35 columns where the header has 37");
 }

@@ -212,7 +212,7 @@ TEST_F(Run, TheLogTimesEachPhaseFromItsFirstSwapAndKeepsEveryClickInOrder) {
   now = 3.5;
   press('g');
   // Frames every 1/64 s from 4 s on, one of them three intervals late; two clicks, a press and
-  // its release, between PICK's second and third frame, and a third click after them.
+  // its release, between PICK's second and third frame, and a press of the right button after them.
   for (int j : {0, 1, 2, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19}) {
     now = 4 + j / 64.0;
     displayfunc();
@@ -222,7 +222,7 @@ TEST_F(Run, TheLogTimesEachPhaseFromItsFirstSwapAndKeepsEveryClickInOrder) {
   now = 4 + 20 / 64.0;
   displayfunc();
   now = 4.40625;
-  mousefunc(GLUT_LEFT_BUTTON, GLUT_DOWN, 32, 790);
+  mousefunc(GLUT_RIGHT_BUTTON, GLUT_DOWN, 32, 790);
   const std::string killed = ondisk(eventsname);  // what a kill in PICK leaves behind
   now = 4.5;
   press('s');
@@ -231,20 +231,20 @@ TEST_F(Run, TheLogTimesEachPhaseFromItsFirstSwapAndKeepsEveryClickInOrder) {
   for (std::string line; std::getline(log, line);) rows.push_back(compact(line));
   EXPECT_EQ(rows, (std::vector<std::string>{
                       "3.750000 n/a 1 trial_start 0 n/a*5 9 12 1 0 0 0.031250 90.000000 0 -1 "
-                      "250.000 7 8 n/a*13",
-                      "4.000000 0.125000 1 WATCH 0 5 0.100000 15.625 62.500 1 n/a*25",
-                      "4.125000 0.078125 1 SHIFT 5 5 0.050000 15.625 15.625 0 n/a*25",
-                      "4.203125 0.015625 1 ROTATE 10 1 0.000000 15.625 15.625 0 n/a*25",
-                      "4.218750 0.062500 1 WAIT 11 4 0.031250 15.625 15.625 0 n/a*25",
-                      "4.281250 0.218750 1 PICK 15 3 n/a 15.625 15.625 0 n/a*25",
+                      "250.000 7 8 n/a*15",
+                      "4.000000 0.125000 1 WATCH 0 5 0.100000 15.625 62.500 1 n/a*27",
+                      "4.125000 0.078125 1 SHIFT 5 5 0.050000 15.625 15.625 0 n/a*27",
+                      "4.203125 0.015625 1 ROTATE 10 1 0.000000 15.625 15.625 0 n/a*27",
+                      "4.218750 0.062500 1 WAIT 11 4 0.031250 15.625 15.625 0 n/a*27",
+                      "4.281250 0.218750 1 PICK 15 3 n/a 15.625 15.625 0 n/a*27",
                       "4.300781 n/a 1 click 17 n/a*17 30 790 30.000000 10.000000 30 10 target "
-                      "0.019531 n/a*5",
+                      "0.019531 n/a*5 0 press",
                       "4.300781 n/a 1 click 17 n/a*17 30 790 30.000000 10.000000 30 10 repeat "
-                      "0.019531 n/a*5",
+                      "0.019531 n/a*5 0 release",
                       "4.406250 n/a 1 click 18 n/a*17 32 790 32.000000 10.000000 32 10 empty "
-                      "0.125000 n/a*5",
+                      "0.125000 n/a*5 2 press",
                       "4.500000 n/a 1 trial_end 18 n/a*25 1.000000 0.000000 1.000000 2.000000 "
-                      "0.000000"}));
+                      "0.000000 n/a*2"}));
   const std::string all = ondisk(eventsname);
   EXPECT_EQ(killed, all.substr(0, all.find("\n4.000000") + 1));  // trial_start alone
   // The statistics of a phase with no interval to measure, as PICK ended in its first frame.
