@@ -64,6 +64,7 @@ ECHO_INTS = {"num_instant_shifts", "num_with_borders", "num_blank_wait", "num_tr
 ECHO_RANGES = {"num_targets", "num_distracts"}
 ECHO_FLOATS = {"depth_sep", "watch_length", "shift_length", "rotate_length"}
 ECHO_COLOURS = {"discolsetstart", "tarcolsetstart"}
+DEFAULT_NUM_X = 5  # the grid's columns when the settings do not give num_x
 DEFAULT_NUM_Y = 5  # the grid's rows when the settings do not give num_y
 
 EVENT_COLUMNS = [
@@ -97,7 +98,7 @@ for _phase in PHASES[:-1]:
     EVENT_NEEDS[_phase] = EVENT_NEEDS["PICK"] + ["set_length"]
 
 CLICK_COLUMNS = ["trial", "index", "source", "onset", "rt", "x_px", "y_px", "grid_x", "grid_y",
-                 "col", "row", "cell", "result", "button", "action"]
+                 "col", "row", "cell", "on_grid", "result", "button", "action"]
 
 RUN_FILE = re.compile(r"results(?:_coord|_events)?(\d+)\.(?:txt|tsv|json)$")
 
@@ -493,6 +494,12 @@ def read_run(path):
     run.clicks = pd.DataFrame(clicks, columns=CLICK_COLUMNS)
     for name in ("col", "row", "cell", "x_px", "y_px", "button"):
         run.clicks[name] = run.clicks[name].astype("Int64")
+    # The hit test truncates toward zero and never tests the bounds, so a click up to a cell
+    # beyond the left or bottom edge is judged as on the edge's cells, and one beyond the top
+    # as on the next column's bottom cell: only the position tells where the click really was.
+    num_x = run.settings.get("num_x", DEFAULT_NUM_X)
+    run.clicks["on_grid"] = (run.clicks.grid_x.between(0, num_x, inclusive="left") &
+                             run.clicks.grid_y.between(0, num_y, inclusive="left"))
     run.trials = trials.drop(columns=["line"])
     return run
 

@@ -210,12 +210,14 @@ def runstable(study):
         sidecar = run.sidecar or {}
         trials = run.trials
         refresh = sidecar.get("refresh_interval_ms")
+        presses = run.clicks["action"] != "release"  # with a log; every click without one
         rows.append({
             "folder": run.folder, "run": run.number, "date": rundate(run),
             "trials": len(trials), "complete": int(trials["complete"].sum()),
             "cut short": int((~trials["complete"].astype(bool)).sum()),
             "empty angle pools": int(trials["angle_pool_empty"].sum()),
-            "clicks": int((run.clicks["action"] != "release").sum()),  # presses, with a log
+            "clicks": int(presses.sum()),
+            "clicks off the grid": int((presses & ~run.clicks["on_grid"]).sum()),
             "event log": "yes" if run.has_log else "no",
             "program version": sidecar.get("version", ""),
             "screen (px)": (f"{sidecar['screen_width']} x {sidecar['screen_height']}"

@@ -48,6 +48,10 @@ def test_run_reads_back_the_files_values(name):
         first = {r["trial"]: r["rt"] for r in reversed(logged)}
         assert [first.get(str(t), "nan") for t in trials.trial] == \
             [f"{v:.6f}" if v == v else "nan" for v in trials.first_click_rt]
+    # The sweeps reach half a cell past the edges, where the run judged cells on the grid.
+    inside = c.grid_x.between(0, 6, inclusive="left") & c.grid_y.between(0, 5, inclusive="left")
+    assert list(c.on_grid) == list(inside) and not c.on_grid.all()
+    assert (c[~c.on_grid].row.between(0, 4)).any()
     # Whatever the source, each cell's first click gives the file's hit counts.
     counts = c.groupby(["trial", "result"]).size().unstack(fill_value=0)
     assert list(counts["target"].reindex(trials.trial, fill_value=0)) == list(trials.targets_hit)
