@@ -189,8 +189,8 @@ def general_link(conn, owner, name, param=None):
                         [row["id"]]).fetchone()
     if not link:
         token, param = security.new_link_token(), param or "participant"
-        conn.execute("INSERT INTO links (study_id, token, general, param) VALUES (%s, %s, true, %s)",
-                     [row["id"], token, param])
+        conn.execute("INSERT INTO links (study_id, token, general, param)"
+                     " VALUES (%s, %s, true, %s)", [row["id"], token, param])
         return token, param
     if param and param != link["param"]:
         conn.execute("UPDATE links SET param = %s WHERE id = %s", [param, link["id"]])
