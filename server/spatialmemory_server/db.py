@@ -16,7 +16,9 @@ from psycopg.rows import dict_row
 
 MIGRATION_LOCK = 0x5350_4D45_4D00_0001  # pg_advisory_lock key: "SPMEM" and the lock's number
 MIGRATION_NAME = re.compile(r"(\d{4})_[a-z0-9_]+\.sql")
-POOL_TIMEOUT = 5.0  # seconds a request waits for a connection before it is answered 503
+POOL_TIMEOUT = 2.0  # seconds a request waits for one of the pool's connections
+CONNECT_TIMEOUT = 3  # seconds a request's own connection may take to open
+CONNECTION = {"autocommit": True, "row_factory": dict_row}
 
 
 class Unavailable(Exception):
@@ -77,28 +79,35 @@ def schema_version(conn):
 
 class Database:
     """One process's pool. `run(work)` calls work(conn) inside a transaction and returns its
-    result; a connection lost on the way (the database restarted, a network cut) is replaced
-    and the work done once more, since everything the server does in one transaction may be
-    repeated. What still fails raises Unavailable."""
+    result. Everything the server does in one transaction may be repeated, so a connection lost
+    on the way (the database restarted, a network cut) is dropped and the work done again on
+    another. When the pool has no connection to give (it reconnects with growing pauses after
+    an outage), a connection of the request's own is tried, so that service resumes as soon as
+    the database is back. What still fails raises Unavailable."""
 
     def __init__(self, conninfo, size):
+        self.conninfo = conninfo
         self.pool = psycopg_pool.ConnectionPool(
             conninfo, min_size=1, max_size=size, timeout=POOL_TIMEOUT, name="spatialmemory",
-            kwargs={"autocommit": True, "row_factory": dict_row}, open=True)
+            kwargs=CONNECTION, open=True)
 
     def close(self):
         self.pool.close()
 
-    def run(self, work, attempts=2):
+    def run(self, work, attempts=3):
         for attempt in range(1, attempts + 1):
             try:
-                with self.pool.connection() as conn:
-                    with conn.transaction():
-                        return work(conn)
-            except psycopg_pool.PoolTimeout:
-                raise Unavailable("no database connection within "
-                                  f"{POOL_TIMEOUT:g} s") from None
+                try:
+                    with self.pool.connection() as conn:
+                        with conn.transaction():
+                            return work(conn)
+                except psycopg_pool.PoolTimeout:
+                    with psycopg.connect(self.conninfo, connect_timeout=CONNECT_TIMEOUT,
+                                         **CONNECTION) as conn:
+                        with conn.transaction():
+                            return work(conn)
             except psycopg.OperationalError as e:
-                # A connection that broke is dropped by the pool when it comes back to it.
                 if attempt == attempts:
                     raise Unavailable(str(e).strip() or type(e).__name__) from None
+                # Broken connections in the pool go, and new ones are made at once.
+                self.pool.check()

@@ -37,7 +37,8 @@ class Cluster:
             os.chown(self.folder, user.pw_uid, user.pw_gid)
         os.chmod(self.folder, 0o700)
         subprocess.run(owner_command([f"{PGBIN}/initdb", "-D", self.data, "-U", "postgres",
-                                      "-A", "trust", "-E", "UTF8", "--locale=C.UTF-8"]),
+                                      "-A", "trust", "-E", "UTF8", "--locale=C.UTF-8",
+                                      "--no-sync"]),
                        check=True, capture_output=True, timeout=120)
 
     def start(self):
