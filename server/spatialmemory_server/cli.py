@@ -188,22 +188,25 @@ def status(args):
         print(f"refused: {x['at']} {x['participant']} {x['name']}: {x['status']} {x['reason']}")
 
 
-def download(args, out=None):
+def fetch_zip(args, out):
+    """The study's zip written to `out` (whole or not at all); returns its size."""
     data = client(args).call("GET", f"/api/studies/{quote(args.name)}/download", raw=True)
-    out = out or args.out
     folder = os.path.dirname(os.path.abspath(out))
     with tempfile.NamedTemporaryFile(dir=folder, prefix=".download-", delete=False) as f:
         f.write(data)
     os.replace(f.name, out)
-    if out == getattr(args, "out", None):
-        print(f"{out}: {len(data)} bytes")
-    return out
+    return len(data)
+
+
+def download(args):
+    print(f"{args.out}: {fetch_zip(args, args.out)} bytes")
 
 
 def report(args):
     os.makedirs(args.out, exist_ok=True)
     with tempfile.TemporaryDirectory() as scratch:
-        path = download(args, os.path.join(scratch, "study.zip"))
+        path = os.path.join(scratch, "study.zip")
+        fetch_zip(args, path)
         data = os.path.join(args.out, "data")
         if os.path.isdir(os.path.join(data, args.name)):
             shutil.rmtree(os.path.join(data, args.name))

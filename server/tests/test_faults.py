@@ -21,10 +21,12 @@ from uploader import SimClock, Uploader, recorded_saves, replay, start_run
 
 
 @pytest.fixture(scope="module")
-def served(database_url, web):
+def served(request, database_url, web):
     server = Server(database_url, workers=1, threads=4, web=[web])
     yield server
     server.stop()
+    if request.session.testsfailed:
+        print("the server's log:\n" + server.log()[-20000:])
 
 
 def downloaded(client, token, name, participant):
