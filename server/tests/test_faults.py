@@ -26,7 +26,8 @@ def served(request, database_url, web):
     yield server
     server.stop()
     if request.session.testsfailed:
-        print("the server's log:\n" + server.log()[-20000:])
+        reporter = request.config.pluginmanager.get_plugin("terminalreporter")
+        reporter.write_line("the server's log:\n" + server.log()[-20000:])
 
 
 def downloaded(client, token, name, participant):
