@@ -195,10 +195,10 @@ def log_refusal(public_id, name, refused, size=None):
 def upload(public_id, name):
     """A run's file, whole. `save=N` names the page's save it comes from (required for the
     event log's sidecar, which only a later save may replace)."""
-    try:
-        upload_run(public_id)
-    except Refused as e:
-        return refused_json(e)
+    token = security.bearer(request.headers)
+    if not token:
+        return refused_json(Refused(401, "bad_token", "an upload token is needed "
+                                    "(Authorization: Bearer TOKEN)"))
     try:
         store.check_name(name)
         save = request.args.get("save")
@@ -212,18 +212,19 @@ def upload(public_id, name):
         return refused_json(e)
 
     def work(conn):
-        run = store.upload_run(conn, public_id, security.bearer(request.headers),
-                               config("RUN_IDLE_SECONDS"), lock=True)
-        if not run:
-            raise Refused(401, "bad_token", "this upload token is not the run's")
         try:
-            return store.store_file(conn, run, name, content, save)
+            return store.upload(conn, public_id, token, config("RUN_IDLE_SECONDS"), name,
+                                content, save)
         except Refused as e:
             # Recorded in the same transaction, which has changed nothing else.
-            store.refuse(conn, run["id"], name, e, len(content))
+            store.refuse(conn, e.run_id, name, e, len(content))
             return e
 
     answer = db().run(work)
+    if answer is None:
+        current_app.logger.warning("refused PUT %s from %s: not the upload token of run %r",
+                                   request.path, request.remote_addr, public_id)
+        return refused_json(Refused(401, "bad_token", "this upload token is not the run's"))
     if isinstance(answer, Refused):
         current_app.logger.warning("refused PUT of %r for run %s from %s: %d %s", name,
                                    public_id, request.remote_addr, answer.status, answer.message)

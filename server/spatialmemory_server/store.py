@@ -317,12 +317,32 @@ def check_name(name):
                       "results_events<N>.json, N from 0 to 9)")
 
 
+def upload(conn, public_id, token, idle_seconds, name, body, save):
+    """Stores one upload of a run, its name one of the list: the token checked, the run locked
+    and the file's stored state read in one query, the file and the run's last upload written
+    in another. Returns the answer, or None when the token is not the run's; raises Refused
+    (with the run's id in `run_id`) for an upload the rules refuse."""
+    row = conn.execute(
+        f"SELECT r.id, r.upload_token_sha256, {CLOSED} AS closed,"
+        " f.size, f.sha256, f.save FROM runs r"
+        " LEFT JOIN files f ON f.run_id = r.id AND f.name = %s"
+        " WHERE r.public_id = %s FOR NO KEY UPDATE OF r",
+        [idle_seconds, name, public_id]).fetchone()
+    if not row or not token or not hmac.compare_digest(row["upload_token_sha256"],
+                                                        security.digest(token)):
+        return None
+    try:
+        return store_file(conn, row, name, body, save)
+    except Refused as e:
+        e.run_id = row["id"]
+        raise
+
+
 def store_file(conn, run, name, body, save):
-    """Stores one upload of a run (its upload token already checked, the name one of the
-    list). Returns the answer; raises Refused for an upload the rules refuse."""
+    """The rules of one upload: `run` holds the run's id and whether it is closed, and the
+    stored file's size, sha256 and save (size None when there is none)."""
     body_sha = hashlib.sha256(body).digest()
-    stored = conn.execute("SELECT size, sha256, save FROM files WHERE run_id = %s AND name = %s",
-                          [run["id"], name]).fetchone()
+    stored = run if run["size"] is not None else None
     sidecar = SIDECAR.fullmatch(name)
     answer = {"name": name, "size": len(body), "sha256": body_sha.hex()}
 
@@ -359,12 +379,12 @@ def store_file(conn, run, name, body, save):
         if run["closed"]:
             raise Refused(409, "run_closed", f"the run is closed: {name} cannot change any more")
         kind = "appended" if stored else "new"
-    conn.execute("INSERT INTO files (run_id, name, content, size, sha256, save)"
+    conn.execute("WITH written AS (INSERT INTO files (run_id, name, content, size, sha256, save)"
                  " VALUES (%s, %s, %b, %s, %s, %s) ON CONFLICT (run_id, name) DO UPDATE SET"
                  " content = EXCLUDED.content, size = EXCLUDED.size, sha256 = EXCLUDED.sha256,"
-                 " save = EXCLUDED.save, uploaded_at = now()",
+                 " save = EXCLUDED.save, uploaded_at = now() RETURNING run_id)"
+                 " UPDATE runs SET last_upload_at = now() WHERE id = (SELECT run_id FROM written)",
                  [run["id"], name, body, len(body), body_sha, save])
-    conn.execute("UPDATE runs SET last_upload_at = now() WHERE id = %s", [run["id"]])
     return {**answer, "stored": kind, "stored_size": len(body), "stored_sha256": answer["sha256"]}
 
 

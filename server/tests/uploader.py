@@ -9,6 +9,7 @@ Time comes from a clock object, so a test can run a session's minutes in seconds
 counts simulated seconds and sleeps a fraction of each for real.
 """
 
+import functools
 import hashlib
 import http.client
 import json
@@ -226,11 +227,9 @@ def sidecar(content, participant, session, known=True):
     return (json.dumps(doc, indent=2, ensure_ascii=False) + "\n").encode("utf-8")
 
 
-def recorded_saves(folder, participant, session):
-    """The saves of a recorded run (a folder of analysis/tests/fixtures): [(seconds from the
-    start, {name: content})], at the times of its 'g' and 's' from its event log (every 2 s
-    without one). The last holds the files as recorded, the sidecar naming the participant and
-    session."""
+@functools.lru_cache(maxsize=None)
+def growth(folder):
+    """A recorded run's save times, its files and each file's length at each save."""
     import spatialmemory
     run = spatialmemory.read_run(os.path.join(folder, "results0.txt"))
     events = run.events
@@ -246,13 +245,22 @@ def recorded_saves(folder, participant, session):
                 files[name] = f.read()
     lengths = {name: cuts(content, len(times)) for name, content in files.items()
                if name != "results_events0.json"}
+    return [float(t) for t in times], files, lengths
+
+
+def recorded_saves(folder, participant, session):
+    """The saves of a recorded run (a folder of analysis/tests/fixtures): [(seconds from the
+    start, {name: content})], at the times of its 'g' and 's' from its event log (every 2 s
+    without one). The last holds the files as recorded, the sidecar naming the participant and
+    session."""
+    times, files, lengths = growth(os.path.abspath(folder))
     saves = []
     for k, t in enumerate(times):
         state = {name: files[name][:lengths[name][k]] for name in lengths}
         if "results_events0.json" in files:
             state["results_events0.json"] = sidecar(files["results_events0.json"], participant,
                                                     session, known=k >= len(times) // 2)
-        saves.append((float(t), state))
+        saves.append((t, state))
     return saves
 
 
