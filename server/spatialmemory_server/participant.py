@@ -58,11 +58,24 @@ def asset_folder(name):
     return None
 
 
+RESUME = "resume.js"  # the page's script that sends what an earlier tab left unsent
+
+
+def link_page(refused):
+    """The plain page of a link that cannot start a run. With the page's resume script, which
+    sends on whatever an earlier tab of this browser left unacknowledged in its store (a tab
+    that crashed, then the link opened again)."""
+    resume = refused.status in (403, 410) and asset_folder(RESUME) is not None
+    text, status = page(refused.status, "Cannot start", refused.message, resume=resume)
+    response = current_app.make_response((text, status))
+    return security.harden(response, page=resume)
+
+
 def page_answer(token, participant):
     try:
         startable(token, participant)
     except Refused as e:
-        return page(e.status, "Cannot start", e.message)
+        return link_page(e)
     folder = asset_folder("index.html")
     if not folder:
         current_app.logger.error("no index.html in the page's folders %s (SPATIALMEMORY_WEB)",
@@ -172,16 +185,15 @@ def upload_run(public_id, lock=False):
     run = db().run(lambda conn: store.upload_run(conn, public_id, token,
                                                  config("RUN_IDLE_SECONDS"), lock))
     if not run:
-        current_app.logger.warning("refused %s %s from %s: no valid upload token for run %r",
-                                   request.method, request.path, request.remote_addr, public_id)
+        current_app.logger.warning("refused %s %s: no valid upload token for run %r",
+                                   request.method, request.path, public_id)
         raise Refused(401, "bad_token", "this upload token is not the run's")
     return run
 
 
 def log_refusal(public_id, name, refused, size=None):
-    current_app.logger.warning("refused %s of %r for run %s from %s: %d %s", request.method,
-                               name[:200], public_id, request.remote_addr, refused.status,
-                               refused.message)
+    current_app.logger.warning("refused %s of %r for run %s: %d %s", request.method,
+                               name[:200], public_id, refused.status, refused.message)
 
     def record(conn):
         run = store.upload_run(conn, public_id, security.bearer(request.headers),
@@ -222,12 +234,12 @@ def upload(public_id, name):
 
     answer = db().run(work)
     if answer is None:
-        current_app.logger.warning("refused PUT %s from %s: not the upload token of run %r",
-                                   request.path, request.remote_addr, public_id)
+        current_app.logger.warning("refused PUT %s: not the upload token of run %r",
+                                   request.path, public_id)
         return refused_json(Refused(401, "bad_token", "this upload token is not the run's"))
     if isinstance(answer, Refused):
-        current_app.logger.warning("refused PUT of %r for run %s from %s: %d %s", name,
-                                   public_id, request.remote_addr, answer.status, answer.message)
+        current_app.logger.warning("refused PUT of %r for run %s: %d %s", name, public_id,
+                                   answer.status, answer.message)
         return refused_json(answer)
     return jsonify(answer)
 

@@ -48,6 +48,7 @@ def web(tmp_path_factory):
                                        '<script type="module" src="page.js"></script>\n')
     (folder / "page.js").write_text("fetch('study.json');\n")
     (folder / "page.wasm").write_bytes(b"\0asm\1\0\0\0")
+    (folder / "resume.js").write_text("// sends what an earlier tab left unsent\n")
     (folder / ".secret").write_text("not for participants\n")
     return str(folder)
 

@@ -42,6 +42,8 @@ def test_a_single_use_link_starts_one_run_and_a_repeated_start_is_the_same_run(c
         assert refused.status_code == 410 and refused.json["error"] == "link_used"
     used = client.get(path)
     assert used.status_code == 410 and b"used already" in used.data
+    # The page's resume script runs there, to send what a crashed tab left unsent.
+    assert b'src="resume.js"' in used.data and client.get(path + "resume.js").status_code == 200
     assert client.get(path + "study.json").status_code == 410
 
     runs = client.get(f"/api/studies/{name}", headers=bearer(token)).json["runs"]

@@ -96,8 +96,7 @@ def test_tokens_are_kept_as_digests_only(app, client, started):
     assert len(base64.urlsafe_b64decode(path.split("/")[2])) * 8 >= 128
 
 
-def test_the_browser_may_run_the_pages_own_scripts_only(client, started, study):
-    _, _, path, _ = started()
+def test_the_browser_may_run_the_pages_own_scripts_only(client, study):
     token, name = study()
     fresh = link_paths(client, token, name, 1)[0]
     policy = client.get(fresh).headers["Content-Security-Policy"]
@@ -108,7 +107,9 @@ def test_the_browser_may_run_the_pages_own_scripts_only(client, started, study):
     wasm = client.get(fresh + "page.wasm")
     assert wasm.mimetype == "application/wasm" and wasm.headers["X-Content-Type-Options"] == \
         "nosniff"
-    for answer in (client.get("/api/studies"), client.get(path), client.get(fresh + "study.json")):
+    plain = (client.get("/api/studies"), client.get(f"/s/{secrets.token_urlsafe(18)}/"),
+             client.get(fresh + "study.json"))
+    for answer in plain:
         assert "default-src 'none'" in answer.headers["Content-Security-Policy"]
         assert answer.headers["Referrer-Policy"] == "no-referrer"
     # The page's folder serves the page's files only.
