@@ -270,6 +270,9 @@ def start_run(conn, token, participant, attempt=None):
                          [security.digest(upload_token), again["id"]])
             return runanswer(lk, participant, again["public_id"], again["number"],
                              upload_token), False
+    # One start at a time per participant of the study, whichever link it comes by.
+    conn.execute("SELECT pg_advisory_xact_lock(hashtextextended(%s, %s))",
+                 [participant or "", lk["study_id"]])
     number = may_start(conn, lk, participant)
     public_id = security.new_run_id()
     conn.execute("INSERT INTO runs (public_id, study_id, link_id, participant, number,"

@@ -126,6 +126,19 @@ def test_an_experimenters_study_from_start_to_report(folder, web, tmp_path):
     assert len(trials) == 1 + 6 + 2  # the whole run's six trials, the killed run's two
     assert (tmp_path / "report" / "report.html").stat().st_size > 0
 
+    # The administrator's commands, on the cluster's own socket.
+    database = {**os.environ, "DATABASE_URL": f"dbname=spatialmemory user=postgres "
+                f"host={folder}/socket"}
+    added = subprocess.run([COMMAND, "experimenter", "add", "bob"], capture_output=True,
+                           text=True, env=database)
+    assert added.returncode == 0 and len(added.stdout.strip()) >= 43
+    assert "no study" in cli(address, added.stdout.strip(), "status", "pilot").stderr
+    renewed = subprocess.run([COMMAND, "experimenter", "token", "experimenter"],
+                             capture_output=True, text=True, env=database).stdout.strip()
+    assert cli(address, token, "status", "pilot").returncode == 1
+    token = renewed
+    assert cli(address, token, "status", "pilot").returncode == 0
+
     server.stop()
     stopped = subprocess.run(owner_command([f"{PGBIN}/pg_ctl", "-D", f"{folder}/postgres",
                                             "status"]), capture_output=True)
