@@ -8,15 +8,35 @@ participant and the study (as session) the run was started for, and the settings
 gave it.
 """
 
+import functools
 import hashlib
+import importlib.util
 import os
 import tempfile
 
 
 
+CHECKS = "1"  # counts up when the server's own checks change
+
+
+@functools.lru_cache(maxsize=None)
+def readers():
+    """What the checks read with: this module and the analysis package's source, so that a
+    check kept from before either changed is made again."""
+    spec = importlib.util.find_spec("spatialmemory")
+    parts = [CHECKS]
+    for folder in spec.submodule_search_locations if spec else []:
+        for name in sorted(os.listdir(folder)):
+            if name.endswith(".py"):
+                with open(os.path.join(folder, name), "rb") as f:
+                    parts.append(hashlib.sha256(f.read()).hexdigest())
+    return "".join(f"{p}\n" for p in parts)
+
+
 def digest(files):
-    """What a check is about: the names and digests of the run's files ({name: hex})."""
-    text = "".join(f"{name}:{sha}\n" for name, sha in sorted(files.items()))
+    """What a check is about: the names and digests of the run's files ({name: hex}), and
+    what read them."""
+    text = readers() + "".join(f"{name}:{sha}\n" for name, sha in sorted(files.items()))
     return hashlib.sha256(text.encode("ascii")).digest()
 
 
@@ -44,8 +64,6 @@ def check_run(files, settings, study, participant, number, settings_sha256):
         with open(os.path.join(where, "settings.txt"), "wb") as f:
             f.write(settings)
         numbers = sorted({int(RUN_FILE.fullmatch(name).group(1)) for name in files})
-        if not files:
-            problems.append(f"{folder}: no files uploaded")
         for n in numbers:
             tab = os.path.join(where, f"results{n}.txt")
             if not os.path.exists(tab):

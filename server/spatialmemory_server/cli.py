@@ -28,6 +28,7 @@ Exit status: 0 done, 1 refused or failed (one line on standard error says why), 
 
 import argparse
 import base64
+import datetime
 import json
 import os
 import shutil
@@ -161,31 +162,40 @@ def links(args):
             print(f"general\t{answer['general']['url']}")
 
 
+def when(iso):
+    """An ISO time as the status prints it: to the second, in UTC."""
+    if not iso:
+        return "-"
+    moment = datetime.datetime.fromisoformat(iso).astimezone(datetime.timezone.utc)
+    return moment.strftime("%Y-%m-%d %H:%M:%S")
+
+
 def status(args):
     s = client(args).call("GET", f"/api/studies/{quote(args.name)}")
     study, runs = s["study"], s["runs"]
     states = {state: sum(1 for r in runs if r["state"] == state)
               for state in ("finished", "open", "abandoned")}
     print(f"study {study['name']}: {study['title']}")
-    print(f"created {study['created_at']}; at most {study['runs_per_participant']} run(s) per "
-          f"participant; settings sha256 {study['settings_sha256']}")
+    print(f"created {when(study['created_at'])} UTC; at most {study['runs_per_participant']} "
+          f"run(s) per participant; settings sha256 {study['settings_sha256']}")
     print(f"single-use links: {s['links']['single_used']} of {s['links']['single']} used; "
           f"general link: {s['links']['general'] or 'none'}")
     print(f"runs: {len(runs)}: {states['finished']} finished, {states['open']} open, "
           f"{states['abandoned']} abandoned")
     if runs:
-        print("participant\trun\tstate\tstarted\tlast upload\ttrials\tcomplete\tbytes\tproblems"
-              "\trefused")
+        print("participant\trun\tstate\tstarted (UTC)\tlast upload\ttrials\tcomplete\tbytes"
+              "\tproblems\trefused")
     for r in runs:
         print("\t".join(str(v) for v in (
-            r["participant"], r["run_number"], r["state"], r["started_at"],
-            r["last_upload_at"] or "-", r["trials"], r["complete_trials"],
+            r["participant"], r["run_number"], r["state"], when(r["started_at"]),
+            when(r["last_upload_at"]), r["trials"], r["complete_trials"],
             sum(f["size"] for f in r["files"].values()), len(r["problems"]), r["refusals"])))
     for r in runs:
         for problem in r["problems"]:
             print(f"problem: {problem}")
     for x in s["refusals"]:
-        print(f"refused: {x['at']} {x['participant']} {x['name']}: {x['status']} {x['reason']}")
+        print(f"refused: {when(x['at'])} {x['participant']} {x['name']}: {x['status']} "
+              f"{x['reason']}")
 
 
 def fetch_zip(args, out):

@@ -7,6 +7,7 @@ their own studies only; another's study is answered as one that does not exist.
 
 import base64
 import binascii
+import datetime
 import functools
 
 from flask import Blueprint, Response, g, jsonify, render_template, request, send_file
@@ -145,6 +146,15 @@ def download(name):
 
 
 # ---- the experimenter's page ----
+
+
+@bp.app_template_filter("when")
+def when(iso):
+    """An ISO time from the status as the page shows it: to the second, in UTC."""
+    if not iso:
+        return ""
+    moment = datetime.datetime.fromisoformat(iso).astimezone(datetime.timezone.utc)
+    return moment.strftime("%Y-%m-%d %H:%M:%S")
 
 
 @bp.route("/experimenter/")
