@@ -1,7 +1,8 @@
 """Nothing lost under faults: a recorded run replayed by the scripted uploader against the real
 server (gunicorn on loopback) while the database stops, a server process is killed, or the
 network is gone for a minute; afterwards the downloaded files are the ones written, byte for
-byte. Sessions run on a simulated clock, so a minute offline takes seconds."""
+byte. Sessions run on a simulated clock, so a minute offline takes seconds. And the size limit
+where only the real server can test it: a body sent in chunks, its length not declared."""
 
 import io
 import os
@@ -15,14 +16,15 @@ import zipfile
 import psycopg
 import pytest
 
-from conftest import FIXTURES, bearer, link_paths
+from conftest import FIXTURES, MAX_FILE_BYTES, bearer, link_paths
 from pgcluster import Server
 from uploader import SimClock, Uploader, recorded_saves, replay, start_run
 
 
 @pytest.fixture(scope="module")
 def served(request, database_url, web):
-    server = Server(database_url, workers=1, threads=4, web=[web])
+    server = Server(database_url, workers=1, threads=4, web=[web],
+                    env={"SPATIALMEMORY_MAX_FILE_BYTES": str(MAX_FILE_BYTES)})
     yield server
     server.stop()
     if request.session.testsfailed:
@@ -187,3 +189,26 @@ def test_the_page_offline_for_a_minute(served, client, study):
     assert len(failed) >= 4 and all(offline[0] <= t < offline[1] + 1 for t in failed)
     assert max(t for t, _ in sent) >= offline[1]
     assert downloaded(client, token, name, start["participant"]) == written
+
+
+def test_a_body_of_undeclared_length_keeps_to_the_limit(served, client, study):
+    _, _, start, _ = new_run(client, study, served)
+
+    def chunked(size):
+        sock = socket.create_connection(("127.0.0.1", served.port))
+        sock.sendall((f"PUT {start['files_url']}results_events0.tsv HTTP/1.1\r\n"
+                      f"Host: 127.0.0.1\r\nAuthorization: Bearer {start['upload_token']}\r\n"
+                      "Transfer-Encoding: chunked\r\nConnection: close\r\n\r\n").encode())
+        for k in range(0, size, 10000):
+            piece = b"x" * min(10000, size - k)
+            sock.sendall(b"%x\r\n%s\r\n" % (len(piece), piece))
+        sock.sendall(b"0\r\n\r\n")
+        answer = b""
+        while chunk := sock.recv(65536):
+            answer += chunk
+        sock.close()
+        return int(answer.split(b" ", 2)[1]), answer
+
+    status, answer = chunked(MAX_FILE_BYTES + 1)
+    assert status == 413 and str(MAX_FILE_BYTES).encode() in answer
+    assert chunked(MAX_FILE_BYTES)[0] == 200
