@@ -164,7 +164,8 @@ def main():
         began = time.time()
         for p in processes:
             p.start()
-        outcomes = [results.get(timeout=DEADLINE) for _ in jobs]
+        end = time.monotonic() + DEADLINE
+        outcomes = [results.get(timeout=max(1.0, end - time.monotonic())) for _ in jobs]
         for p in processes:
             p.join(60)
         ended = time.time()
