@@ -105,10 +105,9 @@ def settings_answer(token, participant):
         lk, _ = startable(token, participant)
     except Refused as e:
         return refused_json(e)
-    settings = db().run(lambda conn: conn.execute(
-        "SELECT settings FROM studies WHERE id = %s", [lk["study_id"]], binary=True
-    ).fetchone()["settings"])
-    return current_app.response_class(settings, mimetype="text/plain")
+    settings = db().run(lambda conn: store.settings(conn, lk["study_id"]))
+    # No charset: the file is the experimenter's bytes, whatever their encoding.
+    return current_app.response_class(settings, content_type="text/plain")
 
 
 def start_answer(token, participant):
@@ -180,10 +179,10 @@ def general(token):
 # ---- uploads ----
 
 
-def upload_run(public_id, lock=False):
+def upload_run(public_id):
     token = security.bearer(request.headers)
     run = db().run(lambda conn: store.upload_run(conn, public_id, token,
-                                                 config("RUN_IDLE_SECONDS"), lock))
+                                                 config("RUN_IDLE_SECONDS")))
     if not run:
         current_app.logger.warning("refused %s %s: no valid upload token for run %r",
                                    request.method, request.path, public_id)

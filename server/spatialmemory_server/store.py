@@ -225,6 +225,11 @@ def link(conn, token, lock=False):
         (" FOR UPDATE OF l" if lock else ""), [token]).fetchone()
 
 
+def settings(conn, study_id):
+    return bytes(conn.execute("SELECT settings FROM studies WHERE id = %s", [study_id],
+                              binary=True).fetchone()["settings"])
+
+
 USED = ("link_used", "This link has been used already: each link starts one session. If your "
         "session was interrupted, please contact the researcher.")
 USED_UP = ("runs_used_up", "You have already taken part in this study as many times as it "
@@ -294,13 +299,13 @@ CLOSED = ("(r.finished_at IS NOT NULL OR"
           " greatest(r.started_at, r.last_upload_at) < now() - make_interval(secs => %s))")
 
 
-def upload_run(conn, public_id, token, idle_seconds, lock=False):
+def upload_run(conn, public_id, token, idle_seconds):
     """The run this upload token belongs to, with whether it is closed; None when the token is
     not this run's."""
     row = conn.execute(
         f"SELECT r.id, r.upload_token_sha256, r.finished_at, {CLOSED} AS closed, s.completion_url"
-        " FROM runs r JOIN studies s ON s.id = r.study_id WHERE r.public_id = %s" +
-        (" FOR NO KEY UPDATE OF r" if lock else ""), [idle_seconds, public_id]).fetchone()
+        " FROM runs r JOIN studies s ON s.id = r.study_id WHERE r.public_id = %s",
+        [idle_seconds, public_id]).fetchone()
     if not row or not token or not hmac.compare_digest(row["upload_token_sha256"],
                                                         security.digest(token)):
         return None

@@ -25,7 +25,9 @@ def test_a_single_use_link_starts_one_run_and_a_repeated_start_is_the_same_run(c
     info = client.get(path + "study.json").json
     assert (info["participant"], info["session"], info["title"], info["instructions"]) == \
         ("p0001", name, "Where were they?", "Click the red cells.")
-    assert client.get(path + "settings.txt").data == fixture_file("whole", "settings.txt")
+    settings = client.get(path + "settings.txt")
+    assert settings.data == fixture_file("whole", "settings.txt")
+    assert settings.headers["Content-Type"] == "text/plain"
     assert client.get(path + "page.js").data == b"fetch('study.json');\n"
 
     first = client.post(path + "start", json={"attempt": "tab-1"})
