@@ -131,7 +131,8 @@ class Server:
         with open(self.log_path, encoding="utf-8", errors="replace") as f:
             return f.read()
 
-    def stop(self):
+    def stop(self, keep_log=False):
+        """Stops gunicorn; its log goes too unless kept."""
         if self.process.poll() is None:
             self.process.send_signal(signal.SIGTERM)
             try:
@@ -140,3 +141,5 @@ class Server:
                 self.process.kill()
                 self.process.wait()
         self.listener.close()
+        if not keep_log:
+            os.unlink(self.log_path)

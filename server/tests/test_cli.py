@@ -50,8 +50,7 @@ class RunServer:
 
     def stop(self):
         self.process.send_signal(signal.SIGINT)
-        rest = self.process.communicate(timeout=60)[0]
-        return rest
+        return self.process.communicate(timeout=60)[0]
 
 
 @pytest.fixture
@@ -59,7 +58,11 @@ def folder():
     # Under /tmp itself: the postgres user must be able to enter it.
     path = tempfile.mkdtemp(prefix="sm-run-server-")
     os.chmod(path, 0o755)
-    yield path
+    started = []
+    yield path, started
+    for server in started:
+        if server.process.poll() is None:
+            server.stop()
     subprocess.run(owner_command([f"{PGBIN}/pg_ctl", "-D", f"{path}/postgres", "-m",
                                   "immediate", "stop"]), capture_output=True)
     subprocess.run(["rm", "-rf", path])
@@ -71,8 +74,10 @@ def cli(server, token, *args):
 
 
 def test_an_experimenters_study_from_start_to_report(folder, web, tmp_path):
+    folder, started = folder
     port = free_port()
     server = RunServer(folder, port, web)
+    started.append(server)
     address, token = server.address, server.token
     assert token and len(token) >= 43
     settings = os.path.join(FIXTURES, "whole", "settings.txt")
@@ -146,12 +151,9 @@ def test_an_experimenters_study_from_start_to_report(folder, web, tmp_path):
 
     # The second start keeps everything and shows no token.
     server = RunServer(folder, port, web)
-    try:
-        assert server.token is None
-        status = cli(address, token, "status", "pilot")
-        assert "runs: 2: 2 finished" in status.stdout
-    finally:
-        server.stop()
+    started.append(server)
+    assert server.token is None
+    assert "runs: 2: 2 finished" in cli(address, token, "status", "pilot").stdout
 
 
 def test_a_folder_the_cluster_could_not_use_is_refused_plainly(tmp_path):

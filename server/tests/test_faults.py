@@ -26,10 +26,10 @@ def served(request, database_url, web):
     server = Server(database_url, workers=1, threads=4, web=[web],
                     env={"SPATIALMEMORY_MAX_FILE_BYTES": str(MAX_FILE_BYTES)})
     yield server
-    server.stop()
     if request.session.testsfailed:
         reporter = request.config.pluginmanager.get_plugin("terminalreporter")
         reporter.write_line("the server's log:\n" + server.log()[-20000:])
+    server.stop()
 
 
 def downloaded(client, token, name, participant):
