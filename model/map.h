@@ -88,8 +88,8 @@ class maphdl {
   vec shift_step;        // the trial shift as drawn, in cells; instant shift zeroes shift_dir only
   unsigned seed_layout;  // running trial: the seed reset_map started from (noise images)
   unsigned seed_cells;   // running trial: the seed the candidate pool was made with (cells, shift)
-  int click_column;      // column of the cell the latest click was judged by
-  int click_row;         // row of that cell
+  int click_column;      // column the latest click was judged by (grid position rounded down)
+  int click_row;         // row the latest click was judged by, likewise
 
   maphdl();
   ~maphdl();
@@ -103,7 +103,7 @@ class maphdl {
   void reset_map();                     // lays out the running trial (needs a GL context)
   void render(int phase);               // draws phase 0 WATCH .. 4 PICK (needs a GL context)
   void finishshift();  // at the end of SHIFT: the under layer stands exactly one cell on
-  int checkclick(double x, double y);  // 0 target, 1 distractor, 2 empty, 3 already clicked
+  int checkclick(double x, double y);  // a clickresult
 
   // Builds num_trials_per_set trials for one set line and their angle pools; wait_pos is the
   // block's wait-length position, carried from set line to set line.
@@ -111,6 +111,10 @@ class maphdl {
 };
 
 extern maphdl map;
+
+// What checkclick makes of a click. Off the grid: the click's column or row (its grid position
+// rounded down) lies outside the grid; it is recorded in `clicks` but names no cell.
+enum clickresult { click_target, click_distractor, click_empty, click_repeat, click_off_grid };
 
 // ---- results files (map_results.cpp) ----
 
@@ -230,7 +234,10 @@ void topclipplanes(float map_width, float map_height);
 std::pair<double, double> gridposition(double ox, double oy, float rotation, vec map_pos,
                                        float map_width, float map_height, int num_x, int num_y);
 
-// The cell number column * num_y + row of a grid position, each truncated toward zero. Positions
-// far off the grid (a click beside the picture un-projects to the far plane) are first held to
-// a range whose cell numbers fit an int, so they still name no cell of the grid.
-int gridcell(double gx, double gy, int num_y);
+// The column and row of a grid position: each rounded down, so that a position less than a
+// cell left of or below the grid lies in column or row -1, never on the edge's cells. Positions
+// far off the grid (a click beside the picture un-projects to the far plane) and NaN are first
+// held to +-2^20 cells, so both fit an int.
+std::pair<int, int> gridcolrow(double gx, double gy);
+// Whether (column, row) is a cell of a num_x x num_y grid, numbered column * num_y + row.
+bool ongrid(int column, int row, int num_x, int num_y);
