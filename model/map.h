@@ -122,12 +122,22 @@ enum clickresult { click_target, click_distractor, click_empty, click_repeat, cl
 enum { tab_results, coord_results, events_log, run_files };
 
 // Creates results<N>.txt, results_coord<N>.txt and results_events<N>.tsv in `folder` under the
-// smallest N for which none of the three names exists, and sets *number to N. Each file is
-// created exclusively, so an existing file is never emptied, even by a second run starting in
-// the same second. The full names go to names. On failure: one line on standard error naming
-// the file and the reason, every handle null, nothing left behind, false.
+// smallest N for which none of those three names nor the log's sidecar results_events<N>.json
+// exists, sets *number to N and syncs the folder, so the new entries survive a power cut. Each
+// file is created exclusively, so an existing file is never emptied, even by a second run
+// starting in the same second. The full names go to names. On failure: one line on standard
+// error naming the file (or folder) and the reason, every handle null, nothing left behind,
+// false.
 bool openresults(const char* folder, FILE* files[run_files], char names[run_files][256],
                  int* number);
+
+// Syncs a folder's entries to the disk (fsync of the folder itself), so that files created in
+// it or renamed into it are still there after a power cut; "" is the root folder. A file system
+// that cannot sync folders counts as synced. False, after one line on standard error naming
+// the folder and the reason, when the system refused.
+bool syncfolder(const char* folder);
+// How the run's files sync their folder: syncfolder. Tests put a recorder here.
+inline bool (*foldersync)(const char* folder) = syncfolder;
 
 // Pushes what the stream holds to its file and on to the disk (fsync). False, after one line on
 // standard error naming the file and the reason, when it did not get there (full disk, lost

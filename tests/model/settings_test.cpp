@@ -150,15 +150,32 @@ static std::string opennumber(const std::string& folder) {
   return out;
 }
 
-TEST_F(Results, TakesTheFirstNumberFreeForAllThreeFilesTouchingNoOtherOrSaysWhyNot) {
+TEST_F(Results, TakesTheFirstNumberFreeForAllFourNamesTouchingNoOtherOrSaysWhyNot) {
+  // The folder is synced once the files stand in it: what each sync found there.
+  static std::vector<std::string> synced;
+  static std::string watched;
+  synced.clear(), watched = dir;
+  foldersync = [](const char* folder) {
+    std::string seen = folder;
+    for (const char* name : {"/results0.txt", "/results_coord0.txt", "/results_events0.tsv"})
+      seen += std::ifstream(watched + name).good() ? " " + std::string(name + 1) : "";
+    synced.push_back(seen);
+    return true;
+  };
   EXPECT_EQ(opennumber(dir), "0 results0.txt results_coord0.txt results_events0.tsv");
-  // A gap is filled, but not where any one of the three names of an older run stands.
+  EXPECT_EQ(synced, std::vector<std::string>{
+                        dir + " results0.txt results_coord0.txt results_events0.tsv"});
+  foldersync = syncfolder;
+  // A gap is filled, but not where any one of the four names of an older run stands, the
+  // sidecar, which the run renames into place, included.
   write("results1.txt", "old tab");
   write("results_coord2.txt", "old coordinates");
   write("results_events3.tsv", "old log");
-  EXPECT_EQ(opennumber(dir), "4 results4.txt results_coord4.txt results_events4.tsv");
-  EXPECT_EQ(read("results1.txt") + read("results_coord2.txt") + read("results_events3.tsv"),
-            "old tabold coordinatesold log");
+  write("results_events4.json", "old sidecar");
+  EXPECT_EQ(opennumber(dir), "5 results5.txt results_coord5.txt results_events5.tsv");
+  EXPECT_EQ(read("results1.txt") + read("results_coord2.txt") + read("results_events3.tsv") +
+                read("results_events4.json"),
+            "old tabold coordinatesold logold sidecar");
   EXPECT_FALSE(std::ifstream(dir + "/results2.txt").good());
   // Names too long fail with the folder; a folder that cannot take the files (the end-to-end
   // run tries a read-only one) fails in the map's own start, which leaves no handle behind.
@@ -169,8 +186,16 @@ TEST_F(Results, TakesTheFirstNumberFreeForAllThreeFilesTouchingNoOtherOrSaysWhyN
   maphdl m;
   EXPECT_FALSE(m.init());  // the map's own start says so and leaves no handle behind
   EXPECT_TRUE(!m.results_file && !m.coord_file && !m.events_file);
+  // A folder that cannot be synced fails the start as well, and takes its new files back.
+  foldersync = [](const char*) { return false; };
+  EXPECT_EQ(opennumber(dir), "failed");
+  foldersync = syncfolder;
+  EXPECT_FALSE(std::ifstream(dir + "/results6.txt").good());
+  EXPECT_FALSE(syncfolder((dir + "/missing").c_str()));
+  EXPECT_TRUE(syncfolder(dir.c_str()));
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "cannot create a results file in " + longer +
                 ": the file name is longer than 255 characters\ncannot create the results file " +
-                dir + "/missing/results0.txt: No such file or directory\n");
+                dir + "/missing/results0.txt: No such file or directory\ncannot sync the data "
+                "folder " + dir + "/missing: No such file or directory\n");
 }
