@@ -90,6 +90,8 @@ class maphdl {
   unsigned seed_cells;   // running trial: the seed the candidate pool was made with (cells, shift)
   int click_column;      // column the latest click was judged by (grid position rounded down)
   int click_row;         // row the latest click was judged by, likewise
+  bool shuffle_angles;   // setting shuffle_angles: each angle pool is shuffled once at start
+  unsigned shuffle_seed;  // the seed the pools were shuffled with (when shuffle_angles)
 
   maphdl();
   ~maphdl();
@@ -99,7 +101,9 @@ class maphdl {
   // Defaults, and the run's three files opened in `path` under the first free run number.
   // False when one cannot be created; the reason is then on standard error.
   bool init();
-  void loadsettings(const char* name);  // reads `path`/name; echoes into results_file
+  // Reads `path`/name, echoing into results_file; then, with shuffle_angles, shuffles the angle
+  // pools once from a fresh seed (shuffle_seed).
+  void loadsettings(const char* name);
   void reset_map();                     // lays out the running trial (needs a GL context)
   void render(int phase);               // draws phase 0 WATCH .. 4 PICK (needs a GL context)
   void finishshift();  // at the end of SHIFT: the under layer stands exactly one cell on
@@ -251,3 +255,9 @@ std::pair<double, double> gridposition(double ox, double oy, float rotation, vec
 std::pair<int, int> gridcolrow(double gx, double gy);
 // Whether (column, row) is a cell of a num_x x num_y grid, numbered column * num_y + row.
 bool ongrid(int column, int row, int num_x, int num_y);
+
+// ---- angle pools (map_trials.cpp) ----
+
+// Shuffles each pool once, in key order, with the C library's generator as it stands: a draw
+// among n is rand() % n. Seeded with the same seed, the same pools come out in the same order.
+void shufflepools(std::map<std::string, std::vector<float>>* pools);

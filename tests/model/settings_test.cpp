@@ -75,6 +75,62 @@ TEST_F(Settings, BlocksUseTheValuesReadSoFar) {
                       "later colours of the block are ignored\n");
 }
 
+// shuffle_angles: 1 shuffles each pool once the whole file is read, from a seed of its own, and
+// is never echoed; without the line the pools keep the file's order and nothing is reseeded.
+TEST_F(Settings, ShuffledPoolsFollowFromTheirSeedAndTheFileWithoutTheLineIsAsBefore) {
+  static unsigned next_seed, reseeds;
+  unsigned (*saved)() = seedsource;
+  seedsource = [] { return reseeds++, next_seed; };
+  const std::string design =
+      "rotation_angles:\n10\n20\n30\n40\n50\n60\nangle_end:\nnum_trials_per_set: 2\n"
+      "num_with_borders: 1\ntarget_distract_sets:\n9 12\n12 9\nset_end:\n";
+  const std::vector<float> listed = {10, 20, 30, 40, 50, 60};
+  // The pools a fresh map makes of the file, the seed taken at `seed`, and the reseeds made.
+  auto pools = [&](const std::string& text, unsigned seed) {
+    write("settings.txt", text);
+    maphdl fresh;
+    mapdefaults(fresh);
+    next_seed = seed, reseeds = 0;
+    testing::internal::CaptureStdout();
+    fresh.loadsettings("settings.txt");
+    said = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(fresh.shuffle_angles, reseeds == 1);
+    EXPECT_EQ(fresh.shuffle_seed, fresh.shuffle_angles ? seed : 0u);
+    return fresh.angle_pools;
+  };
+  const auto plain = pools(design, 5);
+  EXPECT_EQ(reseeds, 0u);
+  EXPECT_EQ(plain.size(), 4u);
+  for (const auto& p : plain) EXPECT_EQ(p.second, listed) << p.first;
+
+  const auto first = pools(design + "shuffle_angles: 1\n", 77);
+  EXPECT_EQ(reseeds, 1u);
+  // The same seed, the same order wherever the line stands; and from the pools as read, with
+  // the generator seeded so, the same again.
+  EXPECT_EQ(pools("shuffle_angles: 1\n" + design, 77), first);
+  auto again = plain;
+  srand(77);
+  shufflepools(&again);
+  EXPECT_EQ(again, first);
+  int moved = 0;
+  for (const auto& p : first) {
+    std::vector<float> sorted = p.second;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(sorted, listed) << p.first;
+    moved += p.second != listed;
+  }
+  EXPECT_GT(moved, 1);
+  EXPECT_NE(pools(design + "shuffle_angles: 1\n", 78), first);
+  // Anything but 0 or 1 is refused, and 0 is off.
+  EXPECT_EQ(pools(design + "shuffle_angles: 2\nshuffle_angles: 0\n", 77), plain);
+  EXPECT_EQ(said, dir + "/settings.txt:15: shuffle_angles 2 is neither 0 nor 1; "
+                        "shuffle_angles stays 0\n");
+  // Never echoed: the tab results file stays as it always was.
+  load("num_x: 6\nshuffle_angles: 1\n");
+  EXPECT_EQ(read("results0.txt"), "num_x\t6\n");
+  seedsource = saved;
+}
+
 // Refusals name their line as an editor counts it: CR, LF, CR LF and a too long line are one.
 TEST_F(Settings, WhatTheMapCannotHoldIsRefusedOnALineOfItsOwn) {
   std::string text = "num_x: 600\r\nnum_y: 0\r" + std::string(300, 'x') +
