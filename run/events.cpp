@@ -52,15 +52,23 @@ const eventcolumninfo event_column_info[event_columns] = {
     {"seed_layout", "trial_start: the value passed to srand at the start of the layout", nullptr},
     {"seed_cells", "trial_start: the value passed to srand when the candidate pool was made",
      nullptr},
-    {"x_px", "click: window x as the toolkit gave it, from the left", "px"},
-    {"y_px", "click: window y as the toolkit gave it, from the top", "px"},
+    {"x_px", "click, early: window x as the toolkit gave it, from the left", "px"},
+    {"y_px", "click, early: window y as the toolkit gave it, from the top", "px"},
     {"grid_x", "click: position across the layer beneath, as the coordinate file's clicks X",
      "cells"},
     {"grid_y", "click: position up the layer beneath, as the coordinate file's clicks Y", "cells"},
-    {"col", "click: the column the hit test used (grid_x truncated toward zero)", nullptr},
-    {"row", "click: the row the hit test used (grid_y truncated toward zero)", nullptr},
-    {"result", "click: what the clicked cell held", nullptr},
-    {"rt", "click: time since PICK's onset; clicks are seen between frames, so to about a frame",
+    {"col",
+     "click: the column the hit test used, grid_x rounded down; outside 0 to num_x - 1 the click "
+     "was off the grid",
+     nullptr},
+    {"row",
+     "click: the row the hit test used, grid_y rounded down; outside 0 to num_y - 1 the click "
+     "was off the grid",
+     nullptr},
+    {"result", "click: what the clicked cell held, or why the click scored nothing", nullptr},
+    {"rt",
+     "click: time since PICK's onset, never negative; clicks are seen between frames, so to "
+     "about a frame",
      "s"},
     {"targets_hit", "trial_end: target cells clicked, as the tab results file", nullptr},
     {"distracts_hit", "trial_end: distractor cells clicked, as the tab results file", nullptr},
@@ -68,16 +76,18 @@ const eventcolumninfo event_column_info[event_columns] = {
     {"total_hit", "trial_end: all cells clicked, each once, as the tab results file", nullptr},
     {"score", "trial_end: targets_hit - distracts_hit - empty_hit", nullptr},
     {"button",
-     "click: the mouse button as the toolkit numbers it: 0 left, 1 middle, 2 right, "
+     "click, early: the mouse button as the toolkit numbers it: 0 left, 1 middle, 2 right, "
      "3 and 4 the wheel turned up and down",
      nullptr},
-    {"action", "click: whether the button went down or came up", nullptr},
+    {"action", "click, early: whether the button went down or came up", nullptr},
+    {"key", "early: the key typed before PICK was shown", nullptr},
 };
 
 namespace {
 
 const char* const phase_names[6] = {"", "WATCH", "SHIFT", "ROTATE", "WAIT", "PICK"};
-const char* const result_names[4] = {"target", "distractor", "empty", "repeat"};
+const char* const result_names[6] = {"target", "distractor", "empty",
+                                     "repeat", "off_grid",   "wheel"};
 
 // One line of the log being filled: every cell n/a until set.
 class row {
@@ -178,17 +188,27 @@ void writephaserow(FILE* f, const phaserow& r) {
 }
 
 void writeclickrow(FILE* f, const clickrow& r) {
-  row out(r.onset, r.trial, "click", r.frame);
+  row out(r.onset, r.trial, r.early ? "early" : "click", r.frame);
+  if (r.early && r.key) {
+    out.set(ev_key, "%c", r.key);
+    out.write(f);
+    return;
+  }
   out.set(ev_x_px, "%d", r.x_px);
   out.set(ev_y_px, "%d", r.y_px);
-  out.set(ev_grid_x, "%f", static_cast<double>(r.grid_x));
-  out.set(ev_grid_y, "%f", static_cast<double>(r.grid_y));
-  out.set(ev_col, "%d", r.col);
-  out.set(ev_row, "%d", r.row);
-  out.set(ev_result, "%s", result_names[r.result >= 0 && r.result <= 3 ? r.result : 3]);
-  out.set(ev_rt, "%.6f", r.rt);
   out.set(ev_button, "%d", r.button);
   out.set(ev_action, "%s", r.pressed ? "press" : "release");
+  if (!r.early) {
+    const bool placed = r.result != click_wheel && !std::isnan(r.grid_x);
+    if (placed) {
+      out.set(ev_grid_x, "%f", static_cast<double>(r.grid_x));
+      out.set(ev_grid_y, "%f", static_cast<double>(r.grid_y));
+      out.set(ev_col, "%d", r.col);
+      out.set(ev_row, "%d", r.row);
+    }
+    out.set(ev_result, "%s", result_names[r.result >= 0 && r.result <= 5 ? r.result : 3]);
+    out.set(ev_rt, "%.6f", r.rt);
+  }
   out.write(f);
 }
 
@@ -257,7 +277,7 @@ void eventlog::trialend(FILE* f, const trialendrow& r) {
   }
   if (phase_ == 5) closephase(f, r.onset, false);
   for (clickrow& c : clicks_) {
-    c.rt = c.onset - onset_;
+    if (!c.early) c.rt = c.onset - onset_;
     if (f) writeclickrow(f, c);
   }
   if (f) writetrialend(f, r);

@@ -23,7 +23,7 @@ enum eventcolumn {
   ev_rotate_angle, ev_shift_x, ev_shift_y, ev_layout_ms, ev_seed_layout, ev_seed_cells,
   ev_x_px, ev_y_px, ev_grid_x, ev_grid_y, ev_col, ev_row, ev_result, ev_rt,
   ev_targets_hit, ev_distracts_hit, ev_empty_hit, ev_total_hit, ev_score,
-  ev_button, ev_action,
+  ev_button, ev_action, ev_key,
   event_columns
 };
 // clang-format on
@@ -84,17 +84,24 @@ struct phaserow {
 };
 void writephaserow(FILE* f, const phaserow& r);
 
+// The result of a click row of a button that never scores (the wheel), after checkclick's.
+constexpr int click_wheel = 5;
+
+// A mouse event in PICK (event `click`), or a mouse event or 's' in a trial before PICK was
+// shown (event `early`, which has no position on the grid, result or rt).
 struct clickrow {
-  double onset;          // clock when the press or release reached the program, seconds
+  double onset;          // clock when the event reached the program, seconds
   int trial;             // the trial's number
-  double frame;          // display frame counter at the click
+  double frame;          // display frame counter at the event
   int x_px, y_px;        // window pixels as the toolkit gave them, y from the top
-  float grid_x, grid_y;  // grid position the hit test recorded, cells
-  int col, row;          // the cell the hit test judged
-  int result;            // 0 target, 1 distractor, 2 empty, 3 repeat
-  double rt;             // seconds since PICK's onset
+  float grid_x, grid_y;  // grid position the hit test recorded, cells; NaN: none (n/a)
+  int col, row;          // column and row the hit test judged (grid position rounded down)
+  int result;            // a clickresult, or click_wheel (no grid position then)
+  double rt;             // seconds since PICK's onset; set at 's'
   int button;            // the toolkit's button: 0 left, 1 middle, 2 right, 3 and 4 the wheel
   bool pressed;          // a press; false for a release
+  bool early = false;    // before PICK was shown: an `early` row
+  char key = 0;          // an early key ('s'); 0 for a mouse event
 };
 void writeclickrow(FILE* f, const clickrow& r);
 
@@ -121,9 +128,9 @@ class eventlog {
   // it was drawn with, the clock right after the swap, and the phase's set length (seconds;
   // read only from its first frame). True when the frame was the first of a phase 1..5.
   bool swapped(FILE* f, int phase, double frame, double now, double set_length);
-  // A mouse event in PICK; its rt is taken at 's', from PICK's onset.
+  // A mouse event in PICK, or an early event; a click's rt is taken at 's', from PICK's onset.
   void click(const clickrow& c);
-  // 's': PICK's row, the click rows and trial_end.
+  // 's': PICK's row, the early and click rows in the order they came, and trial_end.
   void trialend(FILE* f, const trialendrow& r);
   // Median of the first refresh_frames frame intervals since start-up, ms; NaN until then.
   double refresh_ms() const { return refresh_ms_; }
@@ -136,7 +143,7 @@ class eventlog {
   double frame_ = 0;              // the frame counter its first frame was drawn with
   double set_length_ = 0;         // its set length, seconds
   framestats stats_;              // its frames
-  std::vector<clickrow> clicks_;  // PICK's clicks so far
+  std::vector<clickrow> clicks_;  // the trial's early rows and PICK's clicks so far
   std::vector<double> startup_;   // frame intervals since start-up, until refresh_frames
   double last_swap_ = -1;         // the latest swap of all, seconds; -1 before the first
   double refresh_ms_ = std::numeric_limits<double>::quiet_NaN();  // see refresh_ms()

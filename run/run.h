@@ -10,6 +10,7 @@ extern double watch_start;   // WATCH's onset
 extern double shift_start;   // SHIFT's onset
 extern double rotate_start;  // ROTATE's onset
 extern double wait_start;    // WAIT's onset
+extern double pick_start;    // PICK's onset: clicks and 's' count from here on
 extern float nhits_t;        // clicks on target cells in the current trial
 extern float nhits_d;        // clicks on distractor cells in the current trial
 extern float nhits_e;        // clicks on cells holding neither, in the current trial
@@ -56,8 +57,12 @@ void advancephase(double now);
 // drawn with. Reads the clock, sets the onset of a phase whose first frame this was, hands the
 // swap to the event log and moves the trial on when the phase's time is up.
 void frameshown(int shown, double frame);
-// Takes the last trial's hit counts into `points` and clears them; every idle frame does this.
+// Takes the last trial's hit counts into `points` and clears them; every idle frame does this,
+// and so does 'g' before it starts the next trial.
 void scoreidle();
+// Whether PICK is on screen: its first frame has been swapped. Before that, clicks and 's' in a
+// trial do nothing but leave an `early` row in the event log.
+bool pickshown();
 
 // Writes out the three files (both results files and the event log) and syncs them to the
 // disk. A failure is one line on standard error naming the file and the reason, and ends the

@@ -28,6 +28,7 @@ double watch_start = 0;
 double shift_start = 0;
 double rotate_start = 0;
 double wait_start = 0;
+double pick_start = 0;
 float nhits_t = 0;
 float nhits_d = 0;
 float nhits_e = 0;
