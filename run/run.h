@@ -18,6 +18,8 @@ extern float total_hits;     // all scored clicks in the current trial
 extern int count[16];        // trials started per (targets, distractors) pair, 4 x 4, row by row
 extern float points;         // the subject's running score, shown on the idle screen
 extern bool pilot_run;       // a pilot run in a window (--window); recorded in the sidecar
+extern const char* participant_id;  // --participant, recorded in the sidecar; null when not given
+extern const char* session_id;      // --session, likewise
 
 void init();
 // The GL state the whole run draws with: only fully opaque fragments (the map's holes are

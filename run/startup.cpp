@@ -36,6 +36,8 @@ float total_hits = 0;
 int count[16] = {0};
 float points = 200.0f;
 bool pilot_run = false;
+const char* participant_id = nullptr;
+const char* session_id = nullptr;
 
 runhooks hooks = {
     [](int shape) { glutSetCursor(shape); },
