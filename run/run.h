@@ -2,6 +2,7 @@
 // records and the event log (events.h). Owns the run's plain globals below; the handler objects
 // (cam, display, keys, mouse, map) are defined beside their classes.
 #pragma once
+#include <string>
 
 extern int prgm_stat;  // phase: 0 idle, 1 WATCH, 2 SHIFT, 3 ROTATE, 4 WAIT, 5 PICK
 // Phase onsets: the clock read right after the swap of the phase's first frame, seconds;
@@ -74,6 +75,14 @@ void flushrecords();
 // interval, rewriting it when either changed; a failure ends the run as in flushrecords. Does
 // nothing before init has written the sidecar once.
 void savefacts();
+// The sidecar's facts that need no window: the run's files, the data folder's settings file
+// (name, text, fingerprint), participant and session, and the design as the map holds it once
+// the settings are read (wait lengths, angles, each condition's pool in the order its trials
+// take the angles, the shuffle). Call after map.init() and map.loadsettings().
+struct sidecarfacts;
+void designfacts(sidecarfacts* facts);
+// The line init says on standard error: the data folder in full and the run's four files.
+std::string startupline(const sidecarfacts& facts);
 
 // The data folder from the program's path: everything before the '/' that precedes the last
 // '.'; the current folder (".") when there is no such '/', or when the folder is too long for
