@@ -85,12 +85,12 @@ class maphdl {
   char results_name[256];                       // full name of results_file, for messages about it
   char coord_name[256];                         // full name of coord_file, for messages about it
   char events_name[256];                        // full name of events_file, for messages about it
-  vec shift_step;        // the trial shift as drawn, in cells; instant shift zeroes shift_dir only
-  unsigned seed_layout;  // running trial: the seed reset_map started from (noise images)
-  unsigned seed_cells;   // running trial: the seed the candidate pool was made with (cells, shift)
-  int click_column;      // column the latest click was judged by (grid position rounded down)
-  int click_row;         // row the latest click was judged by, likewise
-  bool shuffle_angles;   // setting shuffle_angles: each angle pool is shuffled once at start
+  vec shift_step;         // the trial shift as drawn, in cells; instant shift zeroes shift_dir only
+  unsigned seed_layout;   // running trial: the seed reset_map started from (noise images)
+  unsigned seed_cells;    // running trial: the seed the candidate pool was made with (cells, shift)
+  int click_column;       // column the latest click was judged by (grid position rounded down)
+  int click_row;          // row the latest click was judged by, likewise
+  bool shuffle_angles;    // setting shuffle_angles: each angle pool is shuffled once at start
   unsigned shuffle_seed;  // the seed the pools were shuffled with (when shuffle_angles)
 
   maphdl();
@@ -104,9 +104,9 @@ class maphdl {
   // Reads `path`/name, echoing into results_file; then, with shuffle_angles, shuffles the angle
   // pools once from a fresh seed (shuffle_seed).
   void loadsettings(const char* name);
-  void reset_map();                     // lays out the running trial (needs a GL context)
-  void render(int phase);               // draws phase 0 WATCH .. 4 PICK (needs a GL context)
-  void finishshift();  // at the end of SHIFT: the under layer stands exactly one cell on
+  void reset_map();        // lays out the running trial (needs a GL context)
+  void render(int phase);  // draws phase 0 WATCH .. 4 PICK (needs a GL context)
+  void finishshift();      // at the end of SHIFT: the under layer stands exactly one cell on
   int checkclick(double x, double y);  // a clickresult
 
   // Builds num_trials_per_set trials for one set line and their angle pools; wait_pos is the

@@ -164,8 +164,8 @@ struct settingsreading {
       return false;
     }
     if (v != 0 && v != 1) {
-      std::string why = std::string(key) + " " + std::to_string(v) + " is neither 0 nor 1; " +
-                        key + " stays " + (*field ? "1" : "0");
+      std::string why = std::string(key) + " " + std::to_string(v) + " is neither 0 nor 1; " + key +
+                        " stays " + (*field ? "1" : "0");
       tell(settingsnote::refused, key, why.c_str());
       return true;
     }

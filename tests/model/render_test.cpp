@@ -142,8 +142,9 @@ TEST_F(Clicks, OffTheBoardOnEverySideOfATurnedAndShiftedMapIsOffTheGrid) {
   };
   for (auto [c, r] : std::vector<std::pair<int, int>>{{0, 2}, {2, 0}, {2, 4}, {4, 2}, {3, 0}}) {
     const int cell = c * 5 + r;
-    EXPECT_EQ(click(c + 0.5, r + 0.5),
-              holds(t, cell) ? click_target : holds(d, cell) ? click_distractor : click_empty)
+    EXPECT_EQ(click(c + 0.5, r + 0.5), holds(t, cell)   ? click_target
+                                       : holds(d, cell) ? click_distractor
+                                                        : click_empty)
         << c << "," << r;
   }
 }

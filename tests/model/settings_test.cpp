@@ -123,8 +123,9 @@ TEST_F(Settings, ShuffledPoolsFollowFromTheirSeedAndTheFileWithoutTheLineIsAsBef
   EXPECT_NE(pools(design + "shuffle_angles: 1\n", 78), first);
   // Anything but 0 or 1 is refused, and 0 is off.
   EXPECT_EQ(pools(design + "shuffle_angles: 2\nshuffle_angles: 0\n", 77), plain);
-  EXPECT_EQ(said, dir + "/settings.txt:15: shuffle_angles 2 is neither 0 nor 1; "
-                        "shuffle_angles stays 0\n");
+  EXPECT_EQ(said, dir +
+                      "/settings.txt:15: shuffle_angles 2 is neither 0 nor 1; "
+                      "shuffle_angles stays 0\n");
   // Never echoed: the tab results file stays as it always was.
   load("num_x: 6\nshuffle_angles: 1\n");
   EXPECT_EQ(read("results0.txt"), "num_x\t6\n");
@@ -219,8 +220,8 @@ TEST_F(Results, TakesTheFirstNumberFreeForAllFourNamesTouchingNoOtherOrSaysWhyNo
     return true;
   };
   EXPECT_EQ(opennumber(dir), "0 results0.txt results_coord0.txt results_events0.tsv");
-  EXPECT_EQ(synced, std::vector<std::string>{
-                        dir + " results0.txt results_coord0.txt results_events0.tsv"});
+  EXPECT_EQ(synced,
+            std::vector<std::string>{dir + " results0.txt results_coord0.txt results_events0.tsv"});
   foldersync = syncfolder;
   // A gap is filled, but not where any one of the four names of an older run stands, the
   // sidecar, which the run renames into place, included.
@@ -252,6 +253,8 @@ TEST_F(Results, TakesTheFirstNumberFreeForAllFourNamesTouchingNoOtherOrSaysWhyNo
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "cannot create a results file in " + longer +
                 ": the file name is longer than 255 characters\ncannot create the results file " +
-                dir + "/missing/results0.txt: No such file or directory\ncannot sync the data "
-                "folder " + dir + "/missing: No such file or directory\n");
+                dir +
+                "/missing/results0.txt: No such file or directory\ncannot sync the data "
+                "folder " +
+                dir + "/missing: No such file or directory\n");
 }
