@@ -333,8 +333,12 @@ void jsonstring(FILE* f, const std::string& s) {
   fputc('"', f);
   for (size_t i = 0; i < s.size();) {
     const size_t len = utf8length(p + i, s.size() - i);
+    static const char controls[] = "\b\f\n\r\t";
+    const char* const shortform = p[i] ? strchr(controls, p[i]) : nullptr;
     if (p[i] == '"' || p[i] == '\\') {
       fprintf(f, "\\%c", p[i]);
+    } else if (shortform) {
+      fprintf(f, "\\%c", "bfnrt"[shortform - controls]);
     } else if (len == 0 || p[i] < 0x20) {
       fprintf(f, "\\u%04x", p[i]);
     } else {
@@ -365,10 +369,15 @@ std::string percentencoded(const std::string& s) {
   return out;
 }
 
-// The shortest decimal that reads back as the same float: 0.3 rather than 0.300000012.
+// The shortest decimal that reads back as the same float: 0.3 rather than 0.300000012, and
+// whole numbers whole (30, not 3e+01).
 std::string jsonnumber(float v) {
   if (!std::isfinite(v)) return "null";
-  char text[32];
+  char text[64];
+  if (v == std::trunc(v) && std::fabs(v) < 1e15f) {
+    snprintf(text, sizeof text, "%.0f", static_cast<double>(v));
+    return text;
+  }
   for (int digits = 1; digits <= 9; digits++) {
     snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(v));
     if (strtof(text, nullptr) == v) break;
