@@ -142,8 +142,9 @@ void designfacts(sidecarfacts* f) {
 }
 
 std::string startupline(const sidecarfacts& f) {
-  return "spatialmemory: data folder " + f.folder + "; this run's files: " + f.results_file + ", " +
-         f.coord_file + ", " + f.events_file + ", " + sidecarname(f.events_file.c_str()) + "\n";
+  return "spatialmemory: data folder " + (f.folder.empty() ? "/" : f.folder) +
+         "; this run's files: " + f.results_file + ", " + f.coord_file + ", " + f.events_file +
+         ", " + sidecarname(f.events_file.c_str()) + "\n";
 }
 
 void init() {

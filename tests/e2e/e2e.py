@@ -453,8 +453,8 @@ def case_results_folder_readonly(args, folder):
 
 def case_messages(args, folder):
     """The command line without a display: --help, --version and an unknown option of both
-    programs, and data folders that cannot be used: one line naming each, status 1, nothing
-    made anywhere."""
+    programs, participant IDs that cannot be used (one line, status 2), and data folders that
+    cannot be used: one line naming each, status 1, nothing made anywhere."""
     env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
 
     def run(*words):
@@ -470,6 +470,11 @@ def case_messages(args, folder):
         status, out, err = run(program, "--windows")
         expect(status == 2 and out == "" and err.startswith(f"{name}: ") and "usage:" in err,
                f"{name} --windows: {status} {out!r} {err!r}")
+    for bad in ("a/b", "x" * 65, "two\nlines"):  # an ID that cannot name anyone: one line, 2
+        status, out, err = run(args.program, "--session", "1", "--participant", bad, folder)
+        expect(status == 2 and out == "" and err.count("\n") == 1 and
+               err.startswith("spatialmemory: --participant "), f"--participant {bad!r}: "
+               f"{status} {out!r} {err!r}")
     afile = os.path.join(folder, "settings.txt")
     with open(afile, "w") as f:
         f.write(ONE.text)
