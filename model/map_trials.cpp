@@ -1,8 +1,10 @@
-// map_trials: building the trials of one target/distractor set line and their angle pools.
+// map_trials: building the trials of one target/distractor set line and their angle pools, and
+// shuffling the pools when the settings ask for it.
 // Owns how borders, blank waits and instant shifts are spread over a set and which wait length
 // each trial takes; drawing trials and taking angles belong to the run and the layout.
 #include <cassert>
 #include <cstdlib>
+#include <utility>
 
 #include "model/map.h"
 
@@ -48,5 +50,15 @@ void maphdl::addtrialset(int targets, int distracts, int* wait_pos) {
 
     ++*wait_pos;
     if (*wait_pos >= num_wait_lengths) *wait_pos = 0;
+  }
+}
+
+void shufflepools(std::map<std::string, std::vector<float>>* pools) {
+  assert(pools && "shufflepools needs the pools to shuffle");
+  // Fisher-Yates from the end, a draw among n being rand() % n as everywhere in the model.
+  for (auto& entry : *pools) {
+    std::vector<float>& pool = entry.second;
+    for (size_t i = pool.size(); i > 1; i--)
+      std::swap(pool[i - 1], pool[static_cast<size_t>(rand()) % i]);
   }
 }
