@@ -2,7 +2,6 @@
 // Owns how borders, blank waits and instant shifts are spread over a set and which wait length
 // each trial takes; drawing trials and taking angles belong to the run and the layout.
 #include <cassert>
-#include <cstdlib>
 
 #include "model/map.h"
 
@@ -15,7 +14,7 @@ bool dealflag(long long left, int wanted, long long* given) {
   if (left <= wanted - *given)
     flag = true;
   else if (*given < wanted)
-    flag = rand() % 2 == 1;
+    flag = randomnumber() % 2 == 1;
   if (flag) ++*given;
   return flag;
 }

@@ -14,6 +14,7 @@
 #include <ctime>
 #include <string>
 
+#include "foundation/random.h"
 #include "model/map.h"
 #include "presentation/camera.h"
 #include "presentation/display.h"
@@ -110,7 +111,7 @@ void fixglstate() {
 }
 
 void init() {
-  srand(time(nullptr));
+  seedrandom(static_cast<unsigned>(time(nullptr)));
   cam.init();
   fixglstate();
   display.init();

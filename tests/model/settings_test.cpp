@@ -116,7 +116,7 @@ TEST(TrialSets, EachSetHasExactlyItsFlagCountsWithTheBlankWaitsLast) {
       m.num_with_borders = b;
       m.num_instant_shifts = i;
       m.num_blank_wait = w;
-      srand(seed);
+      seedrandom(seed);
       int pos = 0;
       m.addtrialset(9, 12, &pos);
       m.addtrialset(12, 9, &pos);
