@@ -258,6 +258,6 @@ bool ongrid(int column, int row, int num_x, int num_y);
 
 // ---- angle pools (map_trials.cpp) ----
 
-// Shuffles each pool once, in key order, with the C library's generator as it stands: a draw
-// among n is rand() % n. Seeded with the same seed, the same pools come out in the same order.
+// Shuffles each pool once, in key order, with the shared generator as it stands: a draw among
+// n is randomnumber() % n. Seeded with the same seed, the same pools come out in the same order.
 void shufflepools(std::map<std::string, std::vector<float>>* pools);

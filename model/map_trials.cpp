@@ -3,9 +3,9 @@
 // Owns how borders, blank waits and instant shifts are spread over a set and which wait length
 // each trial takes; drawing trials and taking angles belong to the run and the layout.
 #include <cassert>
-#include <cstdlib>
 #include <utility>
 
+#include "foundation/random.h"
 #include "model/map.h"
 
 namespace {
@@ -17,7 +17,7 @@ bool dealflag(long long left, int wanted, long long* given) {
   if (left <= wanted - *given)
     flag = true;
   else if (*given < wanted)
-    flag = rand() % 2 == 1;
+    flag = randomnumber() % 2 == 1;
   if (flag) ++*given;
   return flag;
 }
@@ -55,10 +55,10 @@ void maphdl::addtrialset(int targets, int distracts, int* wait_pos) {
 
 void shufflepools(std::map<std::string, std::vector<float>>* pools) {
   assert(pools && "shufflepools needs the pools to shuffle");
-  // Fisher-Yates from the end, a draw among n being rand() % n as everywhere in the model.
+  // Fisher-Yates from the end, a draw among n being randomnumber() % n as everywhere in the model.
   for (auto& entry : *pools) {
     std::vector<float>& pool = entry.second;
     for (size_t i = pool.size(); i > 1; i--)
-      std::swap(pool[i - 1], pool[static_cast<size_t>(rand()) % i]);
+      std::swap(pool[i - 1], pool[static_cast<size_t>(randomnumber()) % i]);
   }
 }

@@ -15,6 +15,7 @@
 #include <ctime>
 #include <string>
 
+#include "foundation/random.h"
 #include "model/map.h"
 #include "presentation/camera.h"
 #include "presentation/display.h"
@@ -148,7 +149,7 @@ std::string startupline(const sidecarfacts& f) {
 }
 
 void init() {
-  srand(time(nullptr));
+  seedrandom(static_cast<unsigned>(time(nullptr)));
   cam.init();
   fixglstate();
   display.init();

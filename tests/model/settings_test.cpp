@@ -109,7 +109,7 @@ TEST_F(Settings, ShuffledPoolsFollowFromTheirSeedAndTheFileWithoutTheLineIsAsBef
   // the generator seeded so, the same again.
   EXPECT_EQ(pools("shuffle_angles: 1\n" + design, 77), first);
   auto again = plain;
-  srand(77);
+  seedrandom(77);
   shufflepools(&again);
   EXPECT_EQ(again, first);
   int moved = 0;
@@ -173,7 +173,7 @@ TEST(TrialSets, EachSetHasExactlyItsFlagCountsWithTheBlankWaitsLast) {
       m.num_with_borders = b;
       m.num_instant_shifts = i;
       m.num_blank_wait = w;
-      srand(seed);
+      seedrandom(seed);
       int pos = 0;
       m.addtrialset(9, 12, &pos);
       m.addtrialset(12, 9, &pos);

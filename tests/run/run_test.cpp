@@ -14,6 +14,7 @@
 #include <tuple>
 #include <vector>
 
+#include "foundation/random.h"
 #include "model/map.h"
 #include "presentation/display.h"
 #include "run/events.h"
@@ -416,7 +417,7 @@ TEST(Sidecar, IsValidJsonForAnyPathAndHoldsTheWholeDesignAndWhoRanIt) {
   // take them from the end.
   std::map<std::string, std::vector<float>> pools = {{"900.300", {90, -30, 180}},
                                                      {"90200", {90, -30, 180}}};
-  srand(again["shuffle_seed"].get<unsigned>());
+  seedrandom(again["shuffle_seed"].get<unsigned>());
   shufflepools(&pools);
   for (auto& p : pools) {
     std::reverse(p.second.begin(), p.second.end());
