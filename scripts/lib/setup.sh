@@ -2,13 +2,15 @@
 # project needs, installed when missing, and a build into a given folder. Sourced, not run.
 # It leaves running the program and the tests to the commands themselves.
 
-# Everything the build, the tests, the virtual display and the scripted subject use.
+# Everything the build, the tests, the virtual display, the scripted subject and the study
+# server use.
 SM_PACKAGES=(
   cmake make g++ pkg-config
   freeglut3-dev libglu1-mesa-dev libgl-dev libegl-dev libgl1-mesa-dri libegl-mesa0
   libgtest-dev libbenchmark-dev nettle-dev libcairo2-dev nlohmann-json3-dev
   xvfb xfonts-base xdotool imagemagick x11-utils python3 libxfixes3
   python3-pandas python3-matplotlib python3-pytest
+  python3-flask python3-psycopg python3-psycopg-pool gunicorn postgresql-15
   dpkg-dev file
 )
 
