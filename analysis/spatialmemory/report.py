@@ -7,9 +7,10 @@ analysing it.
 DATA are results files, data folders or glob patterns. Writes into DIR (default
 ./spatialmemory-report): trials.csv, clicks.csv, cells.csv, summary.csv and report.html. A run
 whose files are malformed is left out with one line on standard error naming the file and
-line, and the command then exits with status 1; notes on the data (trials cut short, empty
-angle pools, logs that disagree with the results files) go into the report and onto standard
-error, and leave the status 0.
+line, and the command then exits with status 1, as it does when it refuses a log that does
+not belong with its run's results files (the run is then read from those); notes on the data
+(trials cut short, empty angle pools) go into the report and onto standard error, and leave
+the status 0.
 
 Reading the files belongs to reader.py and the summary to summary.py; this module owns the
 command line, the plots and the page.
@@ -30,7 +31,7 @@ import matplotlib.image  # noqa: E402
 import pandas as pd  # noqa: E402
 from matplotlib.figure import Figure  # noqa: E402
 
-from .reader import PHASES, ResultsError, Study, find_runs, read_run  # noqa: E402
+from .reader import PHASES, read_study  # noqa: E402
 from .summary import summarize, withmeasures  # noqa: E402
 
 THUMBNAIL_WIDTH = 240  # pixels across of a replay image in the trial table
@@ -218,7 +219,7 @@ def runstable(study):
             "empty angle pools": int(trials["angle_pool_empty"].sum()),
             "clicks": int(presses.sum()),
             "clicks off the grid": int((presses & ~run.clicks["on_grid"]).sum()),
-            "event log": "yes" if run.has_log else "no",
+            "event log": "yes" if run.has_log else "refused" if run.refused else "no",
             "program version": sidecar.get("version", ""),
             "screen (px)": (f"{sidecar['screen_width']} x {sidecar['screen_height']}"
                             if "screen_width" in sidecar else ""),
@@ -335,10 +336,13 @@ def page(study, errors, summary):
     if errors:
         add("<p>Runs left out, their files being malformed:</p><ul class=\"problems\">" +
             "".join(f"<li>{html.escape(str(e))}</li>" for e in errors) + "</ul>")
+    if study.refused:
+        add("<p>Files refused, the runs read without them:</p><ul class=\"problems\">" +
+            "".join(f"<li>{html.escape(line)}</li>" for line in study.refused) + "</ul>")
     if notes:
         add("<ul class=\"problems\">" + "".join(f"<li>{html.escape(n)}</li>" for n in notes) +
             "</ul>")
-    if not errors and not notes:
+    if not errors and not notes and not study.refused:
         add("<p>None: every trial is complete, every angle pool held an angle, and the logs "
             "agree with the results files.</p>")
 
@@ -400,27 +404,20 @@ def main(argv=None):
                              "(default: ./spatialmemory-report)")
     args = parser.parse_args(argv)
 
-    errors, tabs = [], []
-    for given in args.data:
-        try:
-            tabs += [t for t in find_runs([given]) if t not in tabs]
-        except ResultsError as e:
-            errors.append(e)
-    runs = []
-    for i, tab in enumerate(tabs, 1):
-        if len(tabs) > 1:
-            print(f"reading run {i} of {len(tabs)}: {tab}", file=sys.stderr)
-        try:
-            runs.append(read_run(tab))
-        except ResultsError as e:
-            errors.append(e)
+    def progress(i, count, tab):
+        if count > 1:
+            print(f"reading run {i} of {count}: {tab}", file=sys.stderr)
+
+    errors = []
+    study = read_study(args.data, progress=progress, errors=errors)
     for e in errors:
         print(f"spatialmemory-report: {e}", file=sys.stderr)
-    if not runs:
+    for line in study.refused:
+        print(f"spatialmemory-report: {line}", file=sys.stderr)
+    if not study.runs:
         print("spatialmemory-report: no run could be read; no report written", file=sys.stderr)
         return 1
 
-    study = Study(runs)
     summary = summarize(study.trials)
     os.makedirs(args.out, exist_ok=True)
     written = []
@@ -436,7 +433,7 @@ def main(argv=None):
     for note in study.problems:
         print(f"note: {note}", file=sys.stderr)
     print("\n".join(written))
-    return 1 if errors else 0
+    return 1 if errors or study.refused else 0
 
 
 if __name__ == "__main__":

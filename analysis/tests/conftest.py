@@ -34,6 +34,34 @@ def report(*args):
     return subprocess.run(command + list(args), capture_output=True, text=True, timeout=240)
 
 
+def trialparts(folder):
+    """Each of a run's three files split by trial: {name: (head, [part of trial 1, 2, ...])},
+    a part being the trial's line, record or log rows with their line ends."""
+    parts = {}
+    for name, field in (("results0.txt", 0), ("results_coord0.txt", 0),
+                        ("results_events0.tsv", 2)):
+        text = (folder / name).read_text()
+        cut = text.index("\n", text.index("total")) + 1  # after the header
+        pieces, trial = [], None
+        for line in text[cut:].splitlines(keepends=True):
+            number = line.split("\t" if field else " ")[field]
+            if number and number != trial:
+                pieces.append("")
+                trial = number
+            pieces[-1] += line
+        parts[name] = (text[:cut], pieces)
+    return parts
+
+
+def stopduring(folder, trial, kept):
+    """The run's files as the program leaves them when it ends during `trial`: each holds the
+    trials before it and, of that trial's part, the first kept[name] characters (None: all,
+    negative: all but so many)."""
+    for name, (head, pieces) in trialparts(folder).items():
+        part = pieces[trial - 1]
+        (folder / name).write_text(head + "".join(pieces[:trial - 1]) + part[:kept[name]])
+
+
 @pytest.fixture
 def copyrun(tmp_path):
     """A fixture run copied into a folder of the test's own, to be changed there."""

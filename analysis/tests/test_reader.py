@@ -5,10 +5,11 @@ malformed file refused with its file and line."""
 import math
 import os
 
+import pandas as pd
 import pytest
 
 import spatialmemory
-from conftest import checklayout, fixture, report
+from conftest import checklayout, fixture, report, stopduring, trialparts
 
 WHOLE = os.path.join(fixture("whole"), "results0.txt")
 
@@ -57,19 +58,84 @@ def test_run_reads_back_the_files_values(name):
     assert list(counts["target"].reindex(trials.trial, fill_value=0)) == list(trials.targets_hit)
 
 
-def test_log_that_disagrees_with_the_results_files_is_noted(copyrun):
+# A log that does not belong with the results files: (line edited, text, replacement,
+# the refusal's start). Line 20 is a click of trial 1 on a target; 137 ends trial 2; 126 is a
+# click of trial 2, 121 starts it.
+OTHER_LOGS = [
+    (137, "\t0.000000\t0.000000\t3.000000", "\t9.000000\t0.000000\t3.000000",
+     "{tab}:15: trial 2: targets_hit 0, but 9 in the log ({log}:137)"),
+    (121, "\t3\t4\t1\t1\t0\t", "\t3\t5\t1\t1\t0\t",
+     "{tab}:15: trial 2: distractors 4, but 5 in the log ({log}:121)"),
+    (20, "\ttarget\t", "\tempty\t",
+     "{log}:20: trial 1: a click logged as empty, which the cells in {coord} make target"),
+    (127, "\t5.492627\t", "\t5.592627\t", "{log}: trial 2: 5 click positions in the log, 4 in "
+     "{coord}, and they differ"),
+    (121, "\t2\ttrial_start\t", "\t12\ttrial_start\t", "{log}:121: trial 12 is not in {tab}"),
+]
+
+
+@pytest.mark.parametrize("line,old,new,refusal", OTHER_LOGS)
+def test_log_from_another_run_is_refused_and_the_results_files_kept(copyrun, line, old, new,
+                                                                     refusal):
     folder = copyrun("whole")
     log = folder / "results_events0.tsv"
     lines = log.read_text().split("\n")
-    lines[136] = lines[136].replace("\t0.000000\t0.000000\t3.000000",
-                                    "\t9.000000\t0.000000\t3.000000")
-    lines[19] = lines[19].replace("\ttarget\t", "\tempty\t")
+    assert old in lines[line - 1]
+    lines[line - 1] = lines[line - 1].replace(old, new)
     log.write_text("\n".join(lines))
     run = spatialmemory.read_run(folder / "results_coord0.txt")
-    assert run.problems == [
-        f"{folder}/results0.txt:15: trial 2: targets_hit 0, but 9 in the log ({log}:137)",
-        f"{log}:20: trial 1: a click logged as empty, which the cells in "
-        f"{folder}/results_coord0.txt make target"]
+    names = {"tab": folder / "results0.txt", "coord": folder / "results_coord0.txt", "log": log}
+    assert run.refused == [refusal.format(**names) + ": the log does not belong with these "
+                           "results files and is left out"]
+    assert run.problems == [] and not run.has_log and run.events.empty
+    # The trials as the results files hold them, the clicks as the coordinate file does.
+    assert run.trials.complete.all() and list(run.trials.targets_hit) == [3, 0, 0, 0, 0, 1]
+    assert set(run.clicks.source) == {"coord"} and "trial_onset" not in run.trials
+
+
+# How much of trial 4's part of each file was written when the program ended (None: all of
+# it, a negative count: all but so many characters), and the file whose end shows it first.
+STOPS = {
+    # The disk filled as 's' wrote trial 4's record: the coordinate file ends in a row.
+    "coordinate file in a row": ({"results0.txt": None, "results_coord0.txt": 400,
+                                  "results_events0.tsv": None}, "results_coord0.txt"),
+    "tab line in its hits, coordinate record after eight values, log after trial_start": (
+        {"results0.txt": 50, "results_coord0.txt": 112, "results_events0.tsv": 293},
+        "results0.txt"),
+    "log in a click row": ({"results0.txt": None, "results_coord0.txt": None,
+                            "results_events0.tsv": -300}, "results_events0.tsv"),
+    "coordinate file after a row's line end": (
+        {"results0.txt": None, "results_coord0.txt": 252, "results_events0.tsv": 0},
+        "results_coord0.txt"),
+    "tab line before its condition was whole": (
+        {"results0.txt": 20, "results_coord0.txt": 112, "results_events0.tsv": 293}, None),
+}
+
+
+@pytest.mark.parametrize("kept,shows", STOPS.values(), ids=STOPS.keys())
+def test_run_ended_during_a_trial_keeps_every_whole_trial_before_it(copyrun, kept, shows):
+    folder = copyrun("whole")
+    parts = trialparts(folder)
+    stopduring(folder, 4, kept)
+    run = spatialmemory.read_run(folder / "results0.txt")
+    t = run.trials
+    assert list(t.trial) == [1, 2, 3, 4][:4 if shows else 3] and t.complete[:3].all()
+    assert list(t.targets_hit[:3]) == [3, 0, 0] and list(t.total_hit[:3]) == [36, 3, 0]
+    assert run.refused == []
+    if shows:
+        assert not t.complete[3]
+        ends = len((folder / shows).read_text().splitlines())  # the file's last line
+        cut = [p for p in run.problems if "was cut short" in p]
+        assert cut == [f"{folder / shows}:{ends}: trial 4 was cut short " + cut[0].split(
+            " was cut short ")[1]] and cut[0].endswith("the program ended during it")
+    else:
+        assert run.problems[0] == f"{folder}/results0.txt:17: the last trial line was cut short "\
+            "before its condition was written in full: left out"
+    # Every click and cell of the trials before it, from the files written in full there.
+    clicks = run.clicks[run.clicks.trial < 4]
+    assert len(clicks) == sum(p.count("\tclick\t") for p in parts["results_events0.tsv"][1][:3])
+    assert set(run.cells.trial) - {4} == {1, 2, 3}
+    assert (4 in set(run.cells.trial)) == (kept["results_coord0.txt"] is None)
 
 
 def test_columns_added_later_are_read_and_the_first_press_times_the_first_click(copyrun):
@@ -178,15 +244,27 @@ def test_malformed_file_is_one_clear_line(copyrun, name, old, new, line, message
 
 
 def test_command_lists_every_malformed_run_and_fails(copyrun):
-    """Each bad run is one line naming file and line; the good ones still make the report."""
+    """Each bad run is one line naming file and line, as is a log refused; the good ones, the
+    run whose log was refused and the run ended during a trial still make the report."""
     bad = [copyrun("nolog", "a"), copyrun("killed", "b")]
     edit(bad[0] / "results0.txt", "num_y\t5", "num_z\t5")
     edit(bad[1] / "results_coord0.txt", "total hit", "total hits")
-    done = report(str(bad[0]), str(bad[1]), fixture("emptypool"), "--out", str(bad[0] / "out"))
+    other = copyrun("whole", "c")
+    edit(other / "results_events0.tsv", "\t3\t4\t1\t1\t0\t", "\t3\t5\t1\t1\t0\t")
+    stopped = copyrun("whole", "d")
+    stopduring(stopped, 4, {"results0.txt": None, "results_coord0.txt": 400,
+                            "results_events0.tsv": None})
+    out = bad[0] / "out"
+    done = report(*map(str, bad + [other, stopped]), fixture("emptypool"), "--out", str(out))
     assert done.returncode == 1 and "Traceback" not in done.stderr
     errors = [line for line in done.stderr.splitlines() if line.startswith("spatialmemory-report")]
     assert errors == [f"spatialmemory-report: {bad[0]}/results0.txt:2: neither a settings line "
                       "nor the header: 'num_z\\t5'",
                       f"spatialmemory-report: {bad[1]}/results_coord0.txt:1: not the "
-                      "coordinate file's header line"]
-    assert (bad[0] / "out" / "report.html").exists()
+                      "coordinate file's header line",
+                      f"spatialmemory-report: {other}/results0.txt:15: trial 2: distractors 4, "
+                      f"but 5 in the log ({other}/results_events0.tsv:121): the log does not "
+                      "belong with these results files and is left out"]
+    trials = pd.read_csv(out / "trials.csv")
+    assert list(trials.groupby("folder", sort=False).size()) == [6, 4, 3]
+    assert list(trials.complete[6:10]) == [True] * 3 + [False]
