@@ -94,6 +94,7 @@ EVENT_INTS = {"trial", "frame", "frames", "late_frames", "targets", "distractors
               "y_px", "col", "row", "button"}
 EVENT_TEXTS = {"event", "result", "action", "key"}
 EVENT_FLOATS = [c for c in EVENT_COLUMNS if c not in EVENT_INTS and c not in EVENT_TEXTS]
+MAX_LOG_COLUMNS = 1000  # a log's header names fewer columns than this
 # Names the reader gives columns of its own: a log column of one of these names is refused.
 ADDED_COLUMNS = {"line", "folder", "run"}
 PHASES = ["WATCH", "SHIFT", "ROTATE", "WAIT", "PICK"]
@@ -478,6 +479,9 @@ def readlog(path):
     if header[:len(FIRST_EVENT_COLUMNS)] != FIRST_EVENT_COLUMNS:
         raise ResultsError(path, 1, "not the event log's header line (onset, duration, trial, "
                            "...)")
+    if len(header) > MAX_LOG_COLUMNS:
+        raise ResultsError(path, 1, f"{len(header)} columns: more than any log of the program "
+                           "has")
     seen = set()
     for name in header:
         if name in ADDED_COLUMNS:
@@ -876,11 +880,11 @@ def same(a, b):
     return (np.round(a, 6) == np.round(b, 6)) | (np.isnan(a) & np.isnan(b))
 
 
-def assemble(runs, errors=None):
+def assemble(runs, failures=None):
     """Runs whose files were each read (parserun) put into tables, the checks across files
     and trials made for all of them at once. A run whose files cannot be read together is left
-    out: its ResultsError is appended to `errors`, or raised when `errors` is None. Returns the
-    runs kept, each with its tables."""
+    out: its ResultsError is put in the dict `failures` under the run's place in `runs`, or
+    raised when `failures` is None. Returns the Tables of the runs kept."""
     failed = {}  # run -> its first ResultsError
 
     def fail(i, error):
@@ -1042,7 +1046,7 @@ def assemble(runs, errors=None):
     starts, ends = starts[ok[starts["_run"].to_numpy()]], ends[ok[ends["_run"].to_numpy()]]
     logged = np.zeros(count, dtype=bool)
     logged[events["_run"].unique()] = True
-    logged |= np.array([bool(run.log) for run in runs]) & ok
+    logged |= np.array([bool(run.log) for run in runs], dtype=bool) & ok
 
     intab = keys(events).isin(keys(trials))
     outside = events[~intab]
@@ -1220,22 +1224,22 @@ def assemble(runs, errors=None):
     trials = trials.drop(columns="line")
 
     kept = [i for i in range(count) if i not in failed]
-    for i in sorted(failed):
-        if errors is None:
-            raise failed[i]
-        errors.append(failed[i])
+    if failed:
+        if failures is None:
+            raise failed[min(failed)]
+        failures.update(failed)
     for i in kept:
         runs[i].has_log = bool(logged[i])
     frames = {"trials": trials, "cells": cells, "clicks": clicks, "events": events}
-    return Tables([runs[i] for i in kept], frames, kept)
+    return Tables([runs[i] for i in kept], frames, kept, count)
 
 
 class Tables:
     """The tables of runs read together, each sorted by run (a run's rows in one block) and
     starting with the study's columns."""
 
-    def __init__(self, runs, frames, kept):
-        place = np.full(max(kept, default=-1) + 1, -1)
+    def __init__(self, runs, frames, kept, count):
+        place = np.full(count, -1)  # each run read's place among those kept
         place[kept] = np.arange(len(kept))
         self.frames, self.bounds, self.added = {}, {}, {}
         folders = np.array([run.folder for run in runs] + [""], dtype=object)
@@ -1359,22 +1363,27 @@ def read_study(paths, progress=None, errors=None):
     is a path that names no run)."""
     if isinstance(paths, (str, os.PathLike)):
         paths = [paths]
-    tabs = []
+    tabs, found = [], []  # found: (place in the order given, error)
     for given in paths:
         try:
             tabs += [t for t in find_runs([os.fspath(given)]) if t not in tabs]
         except ResultsError as e:
-            if errors is None:
-                raise
-            errors.append(e)
-    runs = []
-    for i, tab in enumerate(tabs, 1):
+            found.append((len(tabs) - 0.5, e))
+    runs, places = [], []
+    for i, tab in enumerate(tabs):
         if progress:
-            progress(i, len(tabs), tab)
+            progress(i + 1, len(tabs), tab)
         try:
             runs.append(parserun(tab))
+            places.append(i)
         except ResultsError as e:
-            if errors is None:
-                raise
-            errors.append(e)
-    return Study(assemble(runs, errors).runs)
+            found.append((i, e))
+    failures = {}
+    tables = assemble(runs, failures)
+    found += [(places[i], e) for i, e in failures.items()]
+    found.sort(key=lambda f: f[0])
+    if found and errors is None:
+        raise found[0][1]
+    if errors is not None:
+        errors += [e for _, e in found]
+    return Study(tables.runs)

@@ -22,16 +22,20 @@ import datetime
 import html
 import io
 import os
+import re
 import sys
+import tempfile
+import traceback
 
 import matplotlib
 
 matplotlib.use("Agg")
 import matplotlib.image  # noqa: E402
+import numpy as np  # noqa: E402
 import pandas as pd  # noqa: E402
 from matplotlib.figure import Figure  # noqa: E402
 
-from .reader import PHASES, read_study  # noqa: E402
+from .reader import PHASES, WHEEL_BUTTONS, clip, read_study  # noqa: E402
 from .summary import summarize, withmeasures  # noqa: E402
 
 THUMBNAIL_WIDTH = 240  # pixels across of a replay image in the trial table
@@ -165,7 +169,8 @@ def timingplot(events, refresh_ms):
     timed = [p for p in PHASES[:-1] if p in set(rows["event"])]
     fig = Figure(figsize=(7, 4))
     ax = fig.subplots()
-    data = [rows.loc[rows["event"] == p, "overshoot_ms"].dropna() for p in timed]
+    data = [rows.loc[(rows["event"] == p) & np.isfinite(rows["overshoot_ms"]), "overshoot_ms"]
+            for p in timed]
     ax.boxplot(data, labels=timed, showfliers=False)
     for i, values in enumerate(data, 1):
         jitter = [(k % 7 - 3) * 0.03 for k in range(len(values))]
@@ -197,42 +202,70 @@ def number(value):
     return f"{value:.0f}" if float(value).is_integer() else f"{value:.3f}"
 
 
+def oneline(text):
+    """A text as one line of printable characters: control characters escaped, and the bytes
+    of a name that are not UTF-8 (or a lone surrogate from a JSON escape) as \\xNN."""
+    try:
+        data = text.encode("utf-8", "surrogateescape")
+    except UnicodeEncodeError:
+        data = text.encode("utf-8", "backslashreplace")
+    return CONTROL.sub(lambda m: repr(m.group())[1:-1], data.decode("utf-8", "backslashreplace"))
+
+
+CONTROL = re.compile(r"[\x00-\x1f\x7f]")
+
+
+def fact(run, key):
+    """A fact of the run's sidecar as the page shows it: a text clipped to a line's length."""
+    value = run.facts.get(key)
+    return "" if value is None else clip(oneline(str(value)))
+
+
 def rundate(run):
-    started = (run.sidecar or {}).get("started")
-    if started:
-        return str(started)
-    when = datetime.datetime.fromtimestamp(os.path.getmtime(run.files["results"]))
+    if run.facts.get("started"):
+        return fact(run, "started")
+    try:
+        when = datetime.datetime.fromtimestamp(os.path.getmtime(run.files["results"]))
+    except OSError:
+        return ""
     return when.strftime("%Y-%m-%d %H:%M") + " (file modified)"
 
 
 def runstable(study):
+    """Per run: its files, trials, clicks and display. Clicks are presses of a mouse button
+    (a log tells presses from releases; without one each click the coordinate file keeps)."""
+    clicks = study.clicks
+    pressed = (clicks["action"] != "release") & ~clicks["button"].isin(WHEEL_BUTTONS)
+    off = pressed & ~clicks["on_grid"].fillna(False).astype(bool)
+    counts = pd.DataFrame({"clicks": pressed, "off": off, "folder": clicks["folder"],
+                           "run": clicks["run"]}).groupby(["folder", "run"], sort=False).sum()
     rows = []
     for run in study.runs:
-        sidecar = run.sidecar or {}
         trials = run.trials
-        refresh = sidecar.get("refresh_interval_ms")
-        presses = run.clicks["action"] != "release"  # with a log; every click without one
-        rows.append({
-            "folder": run.folder, "run": run.number, "date": rundate(run),
+        mine = counts.loc[(run.folder, run.number)] if (run.folder, run.number) in counts.index \
+            else {"clicks": 0, "off": 0}
+        refresh = run.facts.get("refresh_interval_ms")
+        row = {
+            "folder": oneline(run.folder), "run": run.number, "date": rundate(run),
             "trials": len(trials), "complete": int(trials["complete"].sum()),
             "cut short": int((~trials["complete"].astype(bool)).sum()),
             "empty angle pools": int(trials["angle_pool_empty"].sum()),
-            "clicks": int(presses.sum()),
-            "clicks off the grid": int((presses & ~run.clicks["on_grid"]).sum()),
+            "clicks": int(mine["clicks"]), "clicks off the grid": int(mine["off"]),
             "event log": "yes" if run.has_log else "refused" if run.refused else "no",
-            "program version": sidecar.get("version", ""),
-            "screen (px)": (f"{sidecar['screen_width']} x {sidecar['screen_height']}"
-                            if "screen_width" in sidecar else ""),
+            "program version": fact(run, "version"),
+            "screen (px)": (f"{fact(run, 'screen_width')} x {fact(run, 'screen_height')}"
+                            if run.facts else ""),
             "refresh interval (ms)": refresh if refresh is not None else float("nan"),
-            "swaps synced": {True: "yes", False: "no"}.get(sidecar.get("swap_synced"), ""),
-        })
+            "swaps synced": {True: "yes", False: "no"}.get(run.facts.get("swap_synced"), ""),
+        }
+        rows.append(row)
     return pd.DataFrame(rows)
 
 
 def settingstable(study):
     rows = []
     for run in study.runs:
-        row = {"folder": run.folder, "run": str(run.number)}
+        row = {"folder": oneline(run.folder), "run": str(run.number)}
         for key, value in run.settings.items():
             if isinstance(value, list):
                 value = "; ".join(" ".join(str(c) for c in rgb) for rgb in value)
@@ -271,8 +304,8 @@ def replayimages(study, notes):
         try:
             cells.append(f'<img src="{thumbnail(path)}" alt="trial {trial} replayed" '
                          f'width="{THUMBNAIL_WIDTH}">')
-        except (OSError, ValueError, SyntaxError) as e:
-            notes.append(f"{path}: not a PNG image the report can show ({e})")
+        except Exception as e:  # whatever the image library finds wrong with the file
+            notes.append(f"{path}: not a PNG image the report can show ({clip(str(e))})")
             cells.append("")
     return cells
 
@@ -283,7 +316,7 @@ def runlabels(study):
     folders = [run.folder for run in study.runs]
     common = os.path.commonpath([os.path.dirname(os.path.abspath(f)) for f in folders])
     return {(run.folder, run.number):
-            f"{os.path.relpath(os.path.abspath(run.folder), common)} #{run.number}"
+            oneline(f"{os.path.relpath(os.path.abspath(run.folder), common)} #{run.number}")
             for run in study.runs}
 
 
@@ -333,15 +366,17 @@ def page(study, errors, summary):
     trials_html = trialstable(study, notes)  # may add notes about replay images
 
     add('<h2 id="problems">Problems found</h2>')
+    def items(lines):
+        return "".join(f"<li>{html.escape(oneline(str(line)))}</li>" for line in lines)
+
     if errors:
         add("<p>Runs left out, their files being malformed:</p><ul class=\"problems\">" +
-            "".join(f"<li>{html.escape(str(e))}</li>" for e in errors) + "</ul>")
+            items(errors) + "</ul>")
     if study.refused:
         add("<p>Files refused, the runs read without them:</p><ul class=\"problems\">" +
-            "".join(f"<li>{html.escape(line)}</li>" for line in study.refused) + "</ul>")
+            items(study.refused) + "</ul>")
     if notes:
-        add("<ul class=\"problems\">" + "".join(f"<li>{html.escape(n)}</li>" for n in notes) +
-            "</ul>")
+        add("<ul class=\"problems\">" + items(notes) + "</ul>")
     if not errors and not notes and not study.refused:
         add("<p>None: every trial is complete, every angle pool held an angle, and the logs "
             "agree with the results files.</p>")
@@ -372,7 +407,7 @@ def page(study, errors, summary):
         add("<p>No event log (results_events&lt;N&gt;.tsv) beside these runs: the phases' "
             "actual durations are not known.</p>")
     else:
-        refresh = [r.sidecar.get("refresh_interval_ms") for r in study.runs if r.sidecar]
+        refresh = [r.facts.get("refresh_interval_ms") for r in study.runs]
         refresh = [r for r in refresh if r is not None]
         refresh_ms = float(pd.Series(refresh).median()) if refresh else None
         add('<p class="note">From the event logs: each phase\'s actual duration (first frame '
@@ -392,6 +427,48 @@ def page(study, errors, summary):
 # ---- the command ----
 
 
+class OutputError(Exception):
+    """The report's folder or one of its files cannot be written."""
+
+
+def csvdata(frame):
+    """A table as the bytes of a CSV file in UTF-8: a folder whose name is not UTF-8 written
+    with \\xNN for its stray bytes."""
+    if "folder" in frame:
+        frame = frame.assign(folder=[oneline(f) for f in frame["folder"]])
+    return frame.to_csv(index=False).encode("utf-8", "backslashreplace")
+
+
+def writefiles(out, files):
+    """The files (name -> bytes) into the folder `out`, each written under a temporary name
+    beside its own and renamed over it once all are written: an earlier report is never left
+    empty or half-written. Returns their paths."""
+    try:
+        os.makedirs(out, exist_ok=True)
+    except OSError as e:
+        raise OutputError(f"{out}: cannot make the report's folder: {e.strerror}") from None
+    mask = os.umask(0)
+    os.umask(mask)
+    temporary, written = [], [os.path.join(out, name) for name in files]
+    target = out
+    try:
+        for target, data in zip(written, files.values()):
+            fd, path = tempfile.mkstemp(prefix=f".{os.path.basename(target)}.", dir=out)
+            temporary.append(path)
+            with os.fdopen(fd, "wb") as f:
+                os.fchmod(f.fileno(), 0o666 & ~mask)
+                f.write(data)
+        for path, target in zip(temporary, written):
+            os.replace(path, target)
+        return written
+    except OSError as e:
+        raise OutputError(f"{target}: cannot write: {e.strerror}") from None
+    finally:
+        for path in temporary:
+            if os.path.lexists(path):
+                os.unlink(path)
+
+
 def main(argv=None):
     parser = argparse.ArgumentParser(
         prog="spatialmemory-report",
@@ -403,36 +480,43 @@ def main(argv=None):
                         help="folder for the tables and report.html "
                              "(default: ./spatialmemory-report)")
     args = parser.parse_args(argv)
+    try:
+        return report(args)
+    except OutputError as e:
+        say(f"{e}; no report written")
+    except Exception as e:  # a fault of this program: said in one line, the old report kept
+        where = traceback.extract_tb(e.__traceback__)[-1]
+        say(f"internal error, no report written: {type(e).__name__}: {clip(str(e))} (at "
+            f"{os.path.basename(where.filename)}:{where.lineno}); please report it with the "
+            "data that caused it")
+    return 2
 
+
+def say(message, prefix="spatialmemory-report: "):
+    print(prefix + oneline(message), file=sys.stderr)
+
+
+def report(args):
     def progress(i, count, tab):
         if count > 1:
-            print(f"reading run {i} of {count}: {tab}", file=sys.stderr)
+            say(f"reading run {i} of {count}: {tab}", prefix="")
 
     errors = []
     study = read_study(args.data, progress=progress, errors=errors)
-    for e in errors:
-        print(f"spatialmemory-report: {e}", file=sys.stderr)
-    for line in study.refused:
-        print(f"spatialmemory-report: {line}", file=sys.stderr)
+    for line in errors + study.refused:
+        say(str(line))
     if not study.runs:
-        print("spatialmemory-report: no run could be read; no report written", file=sys.stderr)
+        say("no run could be read; no report written")
         return 1
-
     summary = summarize(study.trials)
-    os.makedirs(args.out, exist_ok=True)
-    written = []
-    for name, frame in (("trials", study.trials), ("clicks", study.clicks),
-                        ("cells", study.cells), ("summary", summary)):
-        path = os.path.join(args.out, name + ".csv")
-        frame.to_csv(path, index=False)
-        written.append(path)
-    path = os.path.join(args.out, "report.html")
-    with open(path, "w", encoding="utf-8") as f:
-        f.write(page(study, errors, summary))
-    written.append(path)
+    files = {name + ".csv": csvdata(frame) for name, frame in (
+        ("trials", study.trials), ("clicks", study.clicks), ("cells", study.cells),
+        ("summary", summary))}
+    files["report.html"] = page(study, errors, summary).encode("utf-8", "backslashreplace")
+    written = writefiles(args.out, files)
     for note in study.problems:
-        print(f"note: {note}", file=sys.stderr)
-    print("\n".join(written))
+        say(note, prefix="note: ")
+    print("\n".join(oneline(path) for path in written))
     return 1 if errors or study.refused else 0
 
 

@@ -9,6 +9,7 @@ import pytest
 from matplotlib.figure import Figure
 
 import spatialmemory
+import spatialmemory.report
 from conftest import fixture, report
 
 
@@ -127,3 +128,29 @@ def test_replay_images_are_embedded_in_the_trial_table(tmp_path, copyrun):
     assert replays[0]["src"].startswith("data:image/jpeg;base64,")
     header, *rows = page.tables["trials"]
     assert header[:3] == ["run", "trial", "replay"]
+
+
+def test_an_earlier_report_is_never_emptied(tmp_path, monkeypatch, capsys):
+    """The tables and the page are made in full, written under temporary names and renamed:
+    a failure leaves the earlier report's page as it was, and no temporary file behind."""
+    out = tmp_path / "out"
+    out.mkdir()
+    (out / "report.html").write_text("the earlier report")
+    (out / "clicks.csv").mkdir()  # a table that cannot be replaced
+    assert spatialmemory.report.main([fixture("nolog"), "--out", str(out)]) == 2
+    said = capsys.readouterr().err.splitlines()
+    assert said == [f"spatialmemory-report: {out}/clicks.csv: cannot write: Is a directory; no "
+                    "report written"]
+    assert (out / "report.html").read_text() == "the earlier report"
+    assert sorted(os.listdir(out)) == ["clicks.csv", "report.html", "trials.csv"]
+
+    def fault(*args):
+        raise KeyError("a fault of the page's code")
+
+    monkeypatch.setattr(spatialmemory.report, "page", fault)
+    assert spatialmemory.report.main([fixture("nolog"), "--out", str(out)]) == 2
+    said = capsys.readouterr().err.splitlines()
+    assert len(said) == 1 and said[0].startswith("spatialmemory-report: internal error, no "
+                                                 "report written: KeyError:")
+    assert (out / "report.html").read_text() == "the earlier report"
+    assert sorted(os.listdir(out)) == ["clicks.csv", "report.html", "trials.csv"]
