@@ -822,6 +822,12 @@ def checkevents(events, fail):
         fail(run, ResultsError(None, line, message))
 
 
+def within(x, y, num_x, num_y):
+    """Whether grid positions (or columns and rows) lie on a grid of num_x by num_y cells:
+    from 0 up to but not including num_x across, and likewise up."""
+    return (x >= 0) & (x < num_x) & (y >= 0) & (y < num_y)
+
+
 def judge(clicks, cells, floor, num_x, num_y):
     """What each click scored, by the hit test of its run's version, the clicks of a trial
     taken in the order given. `clicks` has _run, trial, col, row (the cell's column and row as
@@ -835,7 +841,7 @@ def judge(clicks, cells, floor, num_x, num_y):
     fl, nx, ny = floor[r], num_x[r], num_y[r]
     wheel = clicks["wheel"].to_numpy(dtype=bool)
     known = (np.abs(col) < 2 ** 52) & (np.abs(row) < 2 ** 52)  # False for NaN and inf
-    on_grid = (col >= 0) & (col < nx) & (row >= 0) & (row < ny)
+    on_grid = within(col, row, nx, ny)
     scored = known & ~(fl & (wheel | ~on_grid))
     cell = np.where(scored, col * ny + row, np.nan)
     taken = pd.DataFrame({"r": r, "t": clicks["trial"].to_numpy(), "c": cell})[scored]
@@ -1172,7 +1178,7 @@ def assemble(runs, failures=None):
     nx, ny = num_x[lc["_run"].to_numpy()], num_y[lc["_run"].to_numpy()]
     # The log's column and row are the hit test's own, rounded down from FLOOR_SCORING on:
     # the position written, to six decimals, may round into the next cell.
-    on_grid = np.where(lf, on_grid, (gx >= 0) & (gx < nx) & (gy >= 0) & (gy < ny))
+    on_grid = np.where(lf, on_grid, within(gx, gy, nx, ny))
     fromlog = pd.DataFrame({
         "_run": lc["_run"].to_numpy(), "trial": lc["trial"].to_numpy(),
         "index": lc.groupby(["_run", "trial"]).cumcount().to_numpy() + 1, "source": "log",
@@ -1190,7 +1196,7 @@ def assemble(runs, failures=None):
         "index": cc["index"].to_numpy(), "source": "coord", "onset": np.nan, "rt": np.nan,
         "x_px": pd.NA, "y_px": pd.NA, "grid_x": gx, "grid_y": gy, "col": cc["col"].to_numpy(),
         "row": cc["row"].to_numpy(), "cell": cc["cell"].to_numpy(),
-        "on_grid": pd.array((gx >= 0) & (gx < nx) & (gy >= 0) & (gy < ny), dtype="boolean"),
+        "on_grid": pd.array(within(gx, gy, nx, ny), dtype="boolean"),
         "result": cc["result"].to_numpy(), "button": pd.NA, "action": None})
     clicks = pd.concat([fromlog, fromcoord], ignore_index=True)
     clicks = clicks.sort_values("_run", kind="stable", ignore_index=True)

@@ -62,6 +62,29 @@ def stopduring(folder, trial, kept):
         (folder / name).write_text(head + "".join(pieces[:trial - 1]) + part[:kept[name]])
 
 
+def addbuttons(folder, first="press", extra=None):
+    """The run's log with the columns button and action, as later versions write them: each
+    click with the left button, presses and releases taking turns from `first` in each trial;
+    `extra` (name, value) adds a column the reader does not know."""
+    log = folder / "results_events0.tsv"
+    header, *rows = log.read_text().split("\n")[:-1]
+    turns = ("press", "release") if first == "press" else ("release", "press")
+    out, k = [header + "\tbutton\taction" + (f"\t{extra[0]}" if extra else "")], 0
+    for row in rows:
+        event = row.split("\t")[3]
+        k = 0 if event == "trial_start" else k + (event == "click")
+        out.append(row + (f"\t0\t{turns[(k - 1) % 2]}" if event == "click" else "\tn/a\tn/a") +
+                   (f"\t{extra[1]}" if extra else ""))
+    log.write_text("\n".join(out) + "\n")
+
+
+def logrows(folder, event=None):
+    """The rows of a run's log (of one kind of event), as dicts of the texts written."""
+    with open(os.path.join(folder, "results_events0.tsv")) as f:
+        header, *rows = [line.split("\t") for line in f.read().split("\n") if line]
+    return [dict(zip(header, row)) for row in rows if event in (None, row[3])]
+
+
 @pytest.fixture
 def copyrun(tmp_path):
     """A fixture run copied into a folder of the test's own, to be changed there."""

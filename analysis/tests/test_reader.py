@@ -9,16 +9,9 @@ import pandas as pd
 import pytest
 
 import spatialmemory
-from conftest import checklayout, fixture, report, stopduring, trialparts
+from conftest import addbuttons, checklayout, fixture, logrows, report, stopduring, trialparts
 
 WHOLE = os.path.join(fixture("whole"), "results0.txt")
-
-
-def logrows(path, event):
-    """The rows of one kind of event from a log, as dicts of the texts written."""
-    with open(path) as f:
-        header, *rows = [line.split("\t") for line in f.read().split("\n") if line]
-    return [dict(zip(header, row)) for row in rows if row[3] == event]
 
 
 @pytest.mark.parametrize("name", ["nolog", "whole"])
@@ -38,21 +31,19 @@ def test_run_reads_back_the_files_values(name):
         assert list(zip(c.trial, c.grid_x, c.grid_y)) == [
             (n, x, y) for n, r in enumerate(records, 1) for x, y in r["lists"][0]]
     else:  # the log's clicks, in the order made, and its phase durations
-        logged = logrows(run.files["events"], "click")
+        logged = logrows(fixture(name), "click")
         assert [(r["trial"], r["grid_x"], r["grid_y"], r["x_px"], r["rt"], r["result"])
                 for r in logged] == \
             [(str(t), f"{x:f}", f"{y:f}", str(px), f"{rt:.6f}", res) for t, x, y, px, rt, res in
              zip(c.trial, c.grid_x, c.grid_y, c.x_px, c.rt, c.result)]
         for phase in spatialmemory.reader.PHASES:
-            durations = [r["duration"] for r in logrows(run.files["events"], phase)]
+            durations = [r["duration"] for r in logrows(fixture(name), phase)]
             assert durations == [f"{d:.6f}" for d in trials[phase.lower() + "_duration"]]
         first = {r["trial"]: r["rt"] for r in reversed(logged)}
         assert [first.get(str(t), "nan") for t in trials.trial] == \
             [f"{v:.6f}" if v == v else "nan" for v in trials.first_click_rt]
     # The sweeps reach half a cell past the edges, where the run judged cells on the grid.
-    inside = c.grid_x.between(0, 6, inclusive="left") & c.grid_y.between(0, 5, inclusive="left")
-    assert list(c.on_grid) == list(inside) and not c.on_grid.all()
-    assert (c[~c.on_grid].row.between(0, 4)).any()
+    assert (~c.on_grid & c.row.between(0, 4) & c.col.between(0, 5)).any()
     # Whatever the source, each cell's first click gives the file's hit counts.
     counts = c.groupby(["trial", "result"]).size().unstack(fill_value=0)
     assert list(counts["target"].reindex(trials.trial, fill_value=0)) == list(trials.targets_hit)
@@ -144,14 +135,7 @@ def test_columns_added_later_are_read_and_the_first_press_times_the_first_click(
     second click."""
     folder = copyrun("whole")
     log = folder / "results_events0.tsv"
-    header, *rows = log.read_text().split("\n")
-    k, out = 0, [header + "\tbutton\taction\tpressure"]
-    for row in filter(None, rows):
-        event = row.split("\t")[3]
-        k = 0 if event == "trial_start" else k + (event == "click")
-        out.append(row + ("\t0\t" + ("press", "release")[k % 2] if event == "click"
-                          else "\tn/a\tn/a") + "\thigh")
-    log.write_text("\n".join(out) + "\n")
+    addbuttons(folder, first="release", extra=("pressure", "high"))
     run = spatialmemory.read_run(folder / "results0.txt")
     c = run.clicks
     turns = c.groupby("trial").cumcount()
@@ -163,6 +147,35 @@ def test_columns_added_later_are_read_and_the_first_press_times_the_first_click(
     log.write_text(log.read_text().replace("\tpress\t", "\tpush\t", 1))
     with pytest.raises(spatialmemory.ResultsError, match="unknown click action 'push'"):
         spatialmemory.read_run(folder / "results0.txt")
+
+
+def clicksat(folder, trial, spots):
+    """The coordinate file with the first clicks of a trial moved to the given grid positions
+    (texts as the file writes them)."""
+    path = folder / "results_coord0.txt"
+    lines = path.read_text().split("\n")
+    first = next(k for k, line in enumerate(lines) if line.startswith(f"{trial} "))
+    for k, (x, y) in enumerate(spots, first):
+        lines[k] = lines[k][:168] + f"{x:<13} {y:<13}" + lines[k][195:]
+    path.write_text("\n".join(lines))
+
+
+# Grid positions on the edges of a grid of 6 x 5 cells, and whether each is on it.
+EDGES = [("6.000000", "2.500000", False), ("5.999999", "2.500000", True),
+         ("0.000000", "0.000000", True), ("-0.000001", "2.500000", False),
+         ("2.500000", "5.000000", False), ("2.500000", "4.999999", True)]
+
+
+def test_clicks_at_the_edges_of_the_grid(copyrun):
+    """A grid of 6 x 5 cells spans from 0 up to but not including 6 across and 5 up: a click on
+    its far edge is off it, as is one a millionth of a cell before its near edge. The run's
+    version judged each at its position cut toward zero, on the grid or not."""
+    folder = copyrun("nolog")
+    clicksat(folder, 1, [(x, y) for x, y, _ in EDGES])
+    c = spatialmemory.read_run(folder / "results0.txt").clicks
+    c = c[c.trial == 1][:len(EDGES)]
+    assert list(c.on_grid) == [on for _, _, on in EDGES]
+    assert list(c.col) == [6, 5, 0, 0, 2, 2] and list(c.row) == [2, 2, 0, 2, 5, 4]
 
 
 def test_run_killed_in_pick_keeps_its_finished_trial_and_flags_the_other():

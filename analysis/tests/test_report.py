@@ -2,7 +2,9 @@
 outside itself, numbers that agree with summary.csv, and replay images in the trial table."""
 
 import html.parser
+import math
 import os
+import statistics
 
 import pandas as pd
 import pytest
@@ -10,7 +12,7 @@ from matplotlib.figure import Figure
 
 import spatialmemory
 import spatialmemory.report
-from conftest import fixture, report
+from conftest import addbuttons, fixture, logrows, report
 
 
 class Page(html.parser.HTMLParser):
@@ -49,6 +51,25 @@ class Page(html.parser.HTMLParser):
             self.row[-1] += data.strip()
 
 
+def tablines(name):
+    """The trial lines of a fixture's tab file."""
+    with open(os.path.join(fixture(name), "results0.txt")) as f:
+        return [line for line in f.read().split("\n")[1:] if line[:1].isdigit() and
+                line.count("\t") >= 8]
+
+
+def coordrows(folder):
+    """The click positions and the number of cells a coordinate file lists."""
+    clicks, cells = [], 0
+    with open(os.path.join(folder, "results_coord0.txt")) as f:
+        for line in f.read().split("\n")[1:]:
+            row = line[168:]
+            if row[:13].strip():
+                clicks.append((float(row[:13]), float(row[14:27])))
+            cells += bool(row[28:41].strip()) + bool(row[56:69].strip())
+    return clicks, cells
+
+
 def makereport(tmp_path, *folders):
     out = tmp_path / "out"
     done = report(*folders, "--out", str(out))
@@ -81,13 +102,20 @@ def test_report_on_real_runs_has_every_table_and_plot(tmp_path):
     text = open(out / "report.html", encoding="utf-8").read()
     assert "killed/results0.txt:15: trial 2 was cut short" in text
     assert "emptypool/results0.txt:10: trial 3 found the angle pool" in text
-    # The tidy tables read back equal what the library gives.
-    names = ("whole", "killed", "emptypool", "nolog")
-    study = spatialmemory.read_study([fixture(n) for n in names])
+    # The tidy tables hold what the files hold: each trial's values as its tab file writes
+    # them, each click and cell the coordinate files and logs list.
     trials = pd.read_csv(out / "trials.csv")
-    pd.testing.assert_frame_equal(trials, study.trials, check_dtype=False)
-    assert len(pd.read_csv(out / "clicks.csv")) == len(study.clicks)
-    assert len(pd.read_csv(out / "cells.csv")) == len(study.cells)
+    written = [line.split("\t")[:-1] for name in ("whole", "killed", "emptypool", "nolog")
+               for line in tablines(name)]
+    shown = trials[spatialmemory.reader.TRIAL_COLUMNS].to_numpy()
+    assert [[float(v) for v in row] for row in written] == \
+        [list(row[:len(w)]) for row, w in zip(shown, written)]
+    clicks = pd.read_csv(out / "clicks.csv")
+    assert list(clicks.groupby("folder", sort=False).size()) == [
+        sum(r["event"] == "click" for r in logrows(fixture(n))) for n in
+        ("whole", "killed", "emptypool")] + [len(coordrows(fixture("nolog"))[0])]
+    assert len(pd.read_csv(out / "cells.csv")) == sum(
+        coordrows(fixture(n))[1] for n in ("whole", "killed", "emptypool", "nolog"))
 
 
 def test_report_numbers_agree_with_summary_csv(tmp_path):
@@ -102,18 +130,27 @@ def test_report_numbers_agree_with_summary_csv(tmp_path):
                 assert text == ""
             else:
                 assert abs(float(text) - value) <= 0.0005, (text, value)
-    # Each condition's figures, worked out here from the trials of both runs.
-    trials = pd.read_csv(out / "trials.csv")
-    assert summary.trials.sum() == len(trials) == 12 and (summary.trials > 1).any()
+    # Each condition's figures, worked out here from the lines of both tab files.
+    groups = {}
+    for line in tablines("whole") + tablines("nolog"):
+        v = [float(x) for x in line.split("\t")[:12]]
+        groups.setdefault(tuple(v[1:8]), []).append(v)
+    # (Conditions whose trials differ in hits: there the SD's divisor shows.)
+    assert len(summary) == len(groups) and sum(len({v[8] for v in g}) > 1
+                                               for g in groups.values()) >= 2
     for _, row in summary.iterrows():
-        mine = [t for _, t in trials.iterrows()
-                if all(t[k] == row[k] for k in spatialmemory.CONDITION)]
-        hits = [t.targets_hit for t in mine]
-        alarms = [t.distracts_hit + t.empty_hit for t in mine]
+        mine = groups[tuple(row[spatialmemory.CONDITION])]
+        hits = [v[8] for v in mine]
+        alarms = [v[9] + v[10] for v in mine]
+        scores = [v[8] - v[9] - v[10] for v in mine]
         assert row.trials == len(mine)
-        assert row.hits_mean == pytest.approx(sum(hits) / len(mine))
-        assert row.false_alarms_mean == pytest.approx(sum(alarms) / len(mine))
-        assert row.hit_rate == pytest.approx(sum(hits) / sum(t.targets for t in mine))
+        assert row.hits_mean == pytest.approx(statistics.mean(hits))
+        assert row.false_alarms_mean == pytest.approx(statistics.mean(alarms))
+        assert row.hit_rate == pytest.approx(sum(hits) / sum(v[1] for v in mine))
+        for name, values in (("hits_sd", hits), ("false_alarms_sd", alarms),
+                             ("score_sd", scores)):  # n - 1, none for one trial
+            assert row[name] == pytest.approx(statistics.stdev(values)) if len(mine) > 1 \
+                else math.isnan(row[name])
 
 
 def test_replay_images_are_embedded_in_the_trial_table(tmp_path, copyrun):
@@ -154,3 +191,34 @@ def test_an_earlier_report_is_never_emptied(tmp_path, monkeypatch, capsys):
                                                  "report written: KeyError:")
     assert (out / "report.html").read_text() == "the earlier report"
     assert sorted(os.listdir(out)) == ["clicks.csv", "report.html", "trials.csv"]
+
+
+def test_page_counts_and_times_as_the_files_do(tmp_path, copyrun):
+    """The runs table counts the presses of a button (a log tells them from releases) and
+    those off the grid; the timing table gives each phase's mean duration in s and its excess
+    over the length set in ms, with the late frames, as the log's own rows add up."""
+    folder = copyrun("whole")
+    addbuttons(folder)
+    _, _, page = makereport(tmp_path, str(folder), fixture("nolog"))
+    header, *rows = page.tables["runs"]
+    shown = [(row[header.index("clicks")], row[header.index("clicks off the grid")])
+             for row in rows]
+    presses = [(float(r["grid_x"]), float(r["grid_y"])) for r in logrows(folder, "click")
+               if r["action"] == "press"]
+    for (count, off), clicks in zip(shown, [presses, coordrows(fixture("nolog"))[0]]):
+        assert (int(count), int(off)) == (len(clicks), sum(
+            not (0 <= x < 6 and 0 <= y < 5) for x, y in clicks))
+    assert 0 < int(shown[0][1]) < int(shown[0][0])
+    header, *rows = page.tables["timing"]
+    for row in rows:
+        row = dict(zip(header, row))
+        log = logrows(folder, row["phase"])
+        durations = [float(r["duration"]) for r in log]
+        assert float(row["actual mean (s)"]) == pytest.approx(statistics.mean(durations),
+                                                              abs=5e-4)
+        assert int(row["late frames"]) == sum(int(r["late_frames"]) for r in log)
+        if row["phase"] != "PICK":
+            excess = [(d - float(r["set_length"])) * 1000 for d, r in zip(durations, log)]
+            assert float(row["actual - set mean (ms)"]) == pytest.approx(
+                statistics.mean(excess), abs=5e-4)
+            assert float(row["actual - set max (ms)"]) == pytest.approx(max(excess), abs=5e-4)
