@@ -66,8 +66,8 @@ CONDITION = ["targets", "distractors", "borders", "blank", "instant", "wait_leng
 
 VALUE = re.compile(r"[^ ]+")  # a value in the coordinate file: anything but blanks
 DIGITS = 15  # whole numbers have at most 15 digits, which a double holds exactly
-INT = re.compile(r"-?\d{1,15}")
-FLOAT = re.compile(r"-?(\d{1,30}\.\d{1,30}|inf|nan)")
+INT = re.compile(r"-?[0-9]{1,15}")
+FLOAT = re.compile(r"-?([0-9]{1,30}\.[0-9]{1,30}|inf|nan)")
 
 # Settings echo lines: key -> kind of value(s).
 ECHO_INTS = {"num_instant_shifts", "num_with_borders", "num_blank_wait", "num_trials_per_set",
@@ -126,8 +126,8 @@ STUDY_COLUMNS = ["folder", "run"]
 PARTICIPANT_COLUMNS = ["participant", "session"]
 
 # A run number as the program counts them: no sign, no leading zero, an int.
-RUN_FILE = re.compile(r"results(?:_coord|_events)?(0|[1-9]\d{0,8})\.(?:txt|tsv|json)$")
-TAB_FILE = re.compile(r"results(0|[1-9]\d{0,8})\.txt")
+RUN_FILE = re.compile(r"results(?:_coord|_events)?(0|[1-9][0-9]{0,8})\.(?:txt|tsv|json)$")
+TAB_FILE = re.compile(r"results(0|[1-9][0-9]{0,8})\.txt")
 
 # From this version on, a click is scored at the cell its position rounds down to and only
 # when that cell is on the grid, the wheel is not a click, and input before PICK is on screen
@@ -328,36 +328,99 @@ def scancolumns(line, start, count, path, number, closed):
     return values, p
 
 
+def fixedcolumns(line, start, count, closed):
+    """The `count` columns from position `start` of a line whose values are no wider than 13
+    characters, the common case, read by their fixed places; None when the line is not laid
+    out so (scancolumns then reads it and names what is wrong)."""
+    size = count * (WIDTH + 1) - closed
+    if len(line) < start + size or (closed and len(line) != start + size) or \
+            line[start + WIDTH:start + size:WIDTH + 1] != " " * (count - closed):
+        return None
+    values = [line[p:p + WIDTH].rstrip(" ") or None for p in range(start, start + size,
+                                                                      WIDTH + 1)]
+    if any(v and " " in v for v in values):
+        return None
+    return values
+
+
+def columns(line, start, count, path, number, closed):
+    """As scancolumns, by the fixed places when they fit."""
+    values = fixedcolumns(line, start, count, closed)
+    if values is None:
+        return scancolumns(line, start, count, path, number, closed)
+    return values, start + count * (WIDTH + 1) - closed
+
+
+ITEMS = ("click", "target cell", "distractor cell")
+
+
 def readrow(line, start, path, number, record):
     """One row of columns 13 to 18 (a click, a target cell, a distractor cell, any of them
-    blank once its list has run out), appended to the record's three lists."""
-    values, p = scancolumns(line, start, 6, path, number, closed=True)
+    blank once its list has run out), appended as texts to the record's three lists."""
+    values, p = columns(line, start, 6, path, number, closed=True)
     if p != len(line):
         raise ResultsError(path, number, "more than six columns in a row of clicks and cells")
-    if all(v is None for v in values):
+    if values == [None] * 6:
         raise ResultsError(path, number, "a row of clicks and cells with nothing in it")
-    for k, (a, b) in enumerate(zip(values[0::2], values[1::2])):
-        what = ("click", "target cell", "distractor cell")[k]
+    for k in range(3):
+        a, b = values[2 * k], values[2 * k + 1]
         if (a is None) != (b is None):
-            raise ResultsError(path, number, f"a {what} with one of its two values blank")
+            raise ResultsError(path, number, f"a {ITEMS[k]} with one of its two values blank")
         if a is None:
             record["ended"][k] = True
-            continue
-        if record["ended"][k]:
-            raise ResultsError(path, number, f"a {what} below a blank one")
-        parse = floatvalue if k == 0 else intvalue
-        record["lists"][k].append((parse(a, path, number, what), parse(b, path, number, what)))
+        elif record["ended"][k]:
+            raise ResultsError(path, number, f"a {ITEMS[k]} below a blank one")
+        else:
+            record["texts"][k].append((a, b, number))
 
 
-def leadvalues(texts, path, number):
-    return [(intvalue if i < 6 else floatvalue)(text, path, number,
-                                                f"column {i + 1} ({TRIAL_COLUMNS[i]})")
-            for i, text in enumerate(texts)]
+FLOATS = re.compile(f"(?:(?:{FLOAT.pattern})\n)*+")
+INTS = re.compile(f"(?:(?:{INT.pattern})\n)*+")
+
+
+def numbers(texts, parse, path):
+    """The numbers of many (text, line, what), checked together: (values, None), or (None,
+    the ResultsError of the first that is not a number)."""
+    joined = "".join(text + "\n" for text, _, _ in texts)
+    if (FLOATS if parse is floatvalue else INTS).fullmatch(joined):
+        return list(map(float if parse is floatvalue else int, (t for t, _, _ in texts))), None
+    for text, line, what in texts:
+        try:
+            parse(text, path, line, what)
+        except ResultsError as e:
+            return None, e
+    raise AssertionError("numbers found a text that is no number and then none")
+
+
+def parsecoord(records, path):
+    """The texts of every record's lead values and lists made numbers, all checked together;
+    the first that is not a number (by line) raises its ResultsError."""
+    lead = [[], []]  # whole numbers (columns 1 to 6) and the others: (text, line, what)
+    items = [[], []]  # the clicks' coordinates, the cells'
+    for record in records:
+        for i, text in enumerate(record["lead"]):
+            lead[i >= 6].append((text, record["line"], f"column {i + 1} ({TRIAL_COLUMNS[i]})"))
+        for k, texts in enumerate(record["texts"]):
+            items[k > 0] += [(t, n, ITEMS[k]) for a, b, n in texts for t in (a, b)]
+    done = [numbers(texts, parse, path) for texts, parse in
+            ((lead[0], intvalue), (lead[1], floatvalue), (items[0], floatvalue),
+             (items[1], intvalue))]
+    errors = [e for _, e in done if e]
+    if errors:
+        raise min(errors, key=lambda e: e.line)
+    wholes, others, coords, cells = (iter(values) for values, _ in done)
+    for record in records:
+        record["lead"] = [next(wholes) if i < 6 else next(others)
+                          for i in range(len(record["lead"]))]
+        record["lists"] = tuple([(next(values), next(values)) for _ in texts]
+                                for values, texts in zip((coords, cells, cells),
+                                                         record["texts"]))
+        del record["texts"], record["ended"]
 
 
 def leadcolumns(line, path, number):
     """The values written in full at the start of a line cut short (each with its padding and
-    the space after it), up to twelve."""
+    the space after it), up to twelve, as texts."""
     values, p = [], 0
     while len(values) < 12:
         try:
@@ -367,7 +430,7 @@ def leadcolumns(line, path, number):
         if value[0] is None:
             break
         values += value
-    return leadvalues(values, path, number)
+    return values
 
 
 def readcoord(path):
@@ -387,50 +450,56 @@ def readcoordfile(path):
     partial = len(lines) - 1 if not ended and len(lines) > 1 else None  # index of a line cut
     records, cut = [], None
     index = 1
+    blank = " " * LEAD
     while index < len(lines):
         line, number = lines[index], index + 1
         if line[:1] in ("", " "):
             raise ResultsError(path, number, "a line of clicks and cells outside any trial's "
                                "record")
         index += 1
-        record = {"line": number, "lists": ([], [], []), "ended": [False] * 3, "complete": True}
+        record = {"line": number, "texts": ([], [], []), "ended": [False] * 3,
+                  "complete": True}
         records.append(record)
         if number - 1 == partial:
             record.update(lead=leadcolumns(line, path, number), complete=False)
             cut = number
             break
-        lead, p = scancolumns(line, 0, 8, path, number, closed=False)
+        lead, p = columns(line, 0, 8, path, number, closed=False)
         if p == len(line):
             raise ResultsError(path, number, "a trial with 8 columns (only the last line of a "
                                "run cut short may stop there, without its line end)")
-        hits, p = scancolumns(line, p, 4, path, number, closed=False)
-        record["lead"] = leadvalues(lead + hits, path, number)
+        hits, p = columns(line, p, 4, path, number, closed=False)
+        record["lead"] = lead + hits
+        if None in record["lead"]:
+            raise ResultsError(path, number, f"column {record['lead'].index(None) + 1} of a "
+                               "trial is blank")
         if p == len(line):
             continue  # no clicks and no cells: the record is this one line
         readrow(line, p, path, number, record)
         while True:
             if index == len(lines) or index == partial:
                 # Cut short after a row's line end, or in a later row or the closing line.
-                record.update(complete=False, lists=([], [], []))
+                record.update(complete=False, texts=([], [], []))
                 cut = min(index + 1, len(lines))
                 index = len(lines)
                 break
             line, number = lines[index], index + 1
             index += 1
-            if line[:LEAD] != " " * LEAD:
+            if not line.startswith(blank):
                 raise ResultsError(path, number, "a continuation line starts with 168 blanks; "
                                    "this one does not")
             if len(line) == LEAD:
                 break
             readrow(line, LEAD, path, number, record)
+    parsecoord(records, path)
     return records, cut
 
 
 # ---- the event log ----
 
 LOG_PATTERNS = {
-    "int": rf"n/a|-?\d{{1,{DIGITS}}}",
-    "float": r"n/a|-?(?:\d{1,30}\.\d{1,30}|inf|nan)",
+    "int": rf"n/a|-?[0-9]{{1,{DIGITS}}}",
+    "float": r"n/a|-?(?:[0-9]{1,30}\.[0-9]{1,30}|inf|nan)",
     "text": r"[^\t\n]*",
 }
 
@@ -447,8 +516,9 @@ def rowpattern(header):
     end. Cached: the logs of a study share one or two headers."""
     key = tuple(header)
     if key not in _row_patterns:
-        row = "\t".join(f"(?:{LOG_PATTERNS[kindof(c)]})" for c in header)
-        _row_patterns[key] = (re.compile(f"(?:{row}\n)*"), re.compile(row))
+        # Atomic: a field once matched is not matched again another way, which no field needs.
+        row = "\t".join(f"(?>{LOG_PATTERNS[kindof(c)]})" for c in header)
+        _row_patterns[key] = (re.compile(f"(?:{row}\n)*+"), re.compile(row))
     return _row_patterns[key]
 
 
@@ -524,7 +594,7 @@ FACTS = {**REQUIRED_FACTS,
          "rotation_angles": "numbers", "shuffle_angles": "flag", "angle_pools": "pools",
          "shuffle_seed": "whole"}
 SIDECAR_DEPTH = 64  # deeper nesting than this is no sidecar the program writes
-VERSION = re.compile(r"(\d{1,9})\.(\d{1,9})\.(\d{1,9})")
+VERSION = re.compile(r"([0-9]{1,9})\.([0-9]{1,9})\.([0-9]{1,9})")
 
 
 def number(value):
@@ -609,7 +679,7 @@ def readsidecar(path):
     except Constant as e:
         raise ResultsError(path, lineof(text, text.find(str(e))), f"{e} is no JSON number")
     except ValueError as e:  # a number of thousands of digits
-        m = re.search(r"\d{4000}", text)
+        m = re.search(r"[0-9]{4000}", text)
         raise ResultsError(path, lineof(text, m.start()) if m else 1,
                            f"not a JSON number the reader can take: {clip(str(e))}") from None
     if not isinstance(doc, dict):
@@ -758,33 +828,53 @@ def parselogs(runs):
             groups.setdefault(tuple(run.log["header"]), []).append(i)
     extra = [c for header in groups for c in header if c not in EVENT_COLUMNS]
     columns = EVENT_COLUMNS + list(dict.fromkeys(extra))
-    dtypes = {c: "Int64" if kindof(c) == "int" else float if kindof(c) == "float" else object
-              for c in columns}
     frames = []
     for header, members in groups.items():
         counts = [runs[i].log["rows"] for i in members]
+        # Whole numbers are read as doubles, which hold their 15 digits exactly, and made
+        # whole after: faster than reading them whole.
         frame = pd.read_csv(
             io.StringIO("".join(runs[i].log["body"] for i in members)), sep="\t",
-            header=None, names=list(header), dtype={c: dtypes[c] for c in header},
-            na_values={c: ["n/a", "nan", "-nan"] if dtypes[c] is float else ["n/a"]
+            header=None, names=list(header),
+            dtype={c: object if kindof(c) == "text" else float for c in header},
+            na_values={c: ["n/a"] if kindof(c) == "text" else ["n/a", "nan", "-nan"]
                        for c in header},
             keep_default_na=False, quoting=csv.QUOTE_NONE, skip_blank_lines=False,
             engine="c", low_memory=False)
-        frame = frame.reindex(columns=columns)
         frame["line"] = np.concatenate([np.arange(2, c + 2) for c in counts])
         frame["_run"] = np.repeat(members, counts)
         frames.append(frame)
-    if not frames:
-        frames = [pd.DataFrame(columns=columns + ["line", "_run"])]
-    events = pd.concat(frames, ignore_index=True).astype(dtypes | {"line": int, "_run": int})
+    events = pd.concat(frames, ignore_index=True) if len(frames) > 1 else \
+        frames[0] if frames else pd.DataFrame()
+    size = sum(len(f) for f in frames)
     if len(frames) > 1:
         events = events.sort_values(["_run", "line"], kind="stable", ignore_index=True)
-    return events
+    table = {}
+    for c in columns + ["line", "_run"]:
+        values = events[c].to_numpy() if c in events else None
+        if c in ("line", "_run"):
+            table[c] = values.astype(np.int64) if size else np.zeros(0, np.int64)
+        elif kindof(c) == "text":
+            table[c] = values if values is not None else np.full(size, np.nan, dtype=object)
+        else:
+            values = values if values is not None else np.full(size, np.nan)
+            values = values.astype(float)
+            if kindof(c) == "int":
+                missing = np.isnan(values)
+                values = pd.arrays.IntegerArray(np.where(missing, 0, values).astype(np.int64),
+                                                missing)
+            table[c] = values
+    return pd.DataFrame(table)
 
 
 def firsts(frame, mask):
-    """Of the rows `mask` marks, the first of each run (a frame in file order within runs)."""
-    return frame[np.asarray(mask, dtype=bool)].drop_duplicates("_run").to_dict("records")
+    """Of the rows `mask` marks, the first of each run (a frame in file order within runs), as
+    dicts."""
+    marked = np.flatnonzero(np.asarray(mask, dtype=bool))
+    if not len(marked):
+        return []
+    _, first = np.unique(frame["_run"].to_numpy()[marked], return_index=True)
+    return frame.iloc[np.sort(marked[first])].to_dict("records")
 
 
 def shown(value):
@@ -805,13 +895,14 @@ def checkevents(events, fail):
         what = "click " + name
         bad(ev[name].notna() & ~ev[name].isin(levels),
             lambda r, what=what, name=name: f"unknown {what} {quote(shown(r[name]))}")
-    for event, needs in [(None, ["onset", "trial"])] + list(EVENT_NEEDS.items()) + \
+    missing = {name: ev[name].isna().to_numpy() for name in EVENT_COLUMNS}
+    event = ev.event.to_numpy()
+    for kind, needs in [(None, ["onset", "trial"])] + list(EVENT_NEEDS.items()) + \
             [("click", CLICK_PLACE)]:
-        rows = ev if event is None else ev[ev.event == event]
-        if event == "click" and needs is CLICK_PLACE:
-            rows = rows[rows.result != "wheel"]
-        missing = rows[needs].isna()
-        bad(ev.index.isin(rows.index[missing.any(axis=1)]),
+        rows = True if kind is None else event == kind
+        if needs is CLICK_PLACE:
+            rows = rows & (ev.result != "wheel").to_numpy()
+        bad(rows & np.logical_or.reduce([missing[c] for c in needs]),
             lambda r, needs=needs: f"a {shown(r['event'])} row without its "
                                    f"{next(c for c in needs if pd.isna(r[c]))}")
     mouse = ev[["x_px", "y_px", "button", "action"]].notna().all(axis=1)
@@ -876,8 +967,25 @@ def wholes(values):
                     dtype="Float64").astype("Int64")
 
 
+def key(run, trial):
+    """One whole number for a run's trial, to match trials across tables. A trial number
+    beyond 2^32 - 1 (no tab file has one) takes that number's key."""
+    trial = np.clip(np.asarray(trial, dtype=np.int64), 0, 2 ** 32 - 1)
+    return (np.asarray(run, dtype=np.int64) << 32) | trial
+
+
 def keys(frame):
-    return pd.MultiIndex.from_arrays([frame["_run"].to_numpy(), frame["trial"].to_numpy()])
+    return key(frame["_run"].to_numpy(), frame["trial"].to_numpy(dtype=np.int64))
+
+
+def cutkeys(table):
+    return key([i for i, _ in table], [t for _, t in table])
+
+
+def only(frame, mask):
+    """The rows of a frame that `mask` marks, the frame itself when that is all of them."""
+    mask = np.asarray(mask, dtype=bool)
+    return frame if mask.all() else frame[mask]
 
 
 def same(a, b):
@@ -1035,26 +1143,28 @@ def assemble(runs, failures=None):
     # The logs against the results files. A log that disagrees is from another run, or was
     # altered: it is refused, and the run read from its results files.
     ok = ~np.isin(np.arange(count), list(failed))
-    events = events[ok[events["_run"].to_numpy()]]
+    events = only(events, ok[events["_run"].to_numpy()])
     refusals = []  # (run, line, message)
 
     def refuse(rows, message):
         refusals.extend((r["_run"], r.get("line", 0), message(r)) for r in rows)
 
-    starts = events[events.event == "trial_start"]
-    ends = events[events.event == "trial_end"]
+    kind = pd.Categorical(events["event"], categories=EVENTS).codes
+    starts = events[kind == EVENTS.index("trial_start")]
+    ends = events[kind == EVENTS.index("trial_end")]
     for frame, what in ((starts, "trial_start"), (ends, "trial_end")):
         for r in firsts(frame, frame.duplicated(["_run", "trial"])):
             fail(r["_run"], ResultsError(path(r["_run"], "events"), r["line"],
                                          f"a second {what} row for trial {r['trial']}"))
     ok = ~np.isin(np.arange(count), list(failed))
-    events = events[ok[events["_run"].to_numpy()]].astype({"trial": np.int64})
+    events = only(events, ok[events["_run"].to_numpy()]).astype({"trial": np.int64})
+    kind = pd.Categorical(events["event"], categories=EVENTS).codes
     starts, ends = starts[ok[starts["_run"].to_numpy()]], ends[ok[ends["_run"].to_numpy()]]
     logged = np.zeros(count, dtype=bool)
     logged[events["_run"].unique()] = True
     logged |= np.array([bool(run.log) for run in runs], dtype=bool) & ok
 
-    intab = keys(events).isin(keys(trials))
+    intab = np.isin(keys(events), keys(trials))
     outside = events[~intab]
     # The trials after the one a tab file cut short ends in are not known there, nor is the
     # one the program was starting when it ended.
@@ -1063,7 +1173,7 @@ def assemble(runs, failures=None):
     refuse(firsts(outside, ~next_), lambda r: f"{path(r['_run'], 'events')}:{r['line']}: trial "
            f"{r['trial']} is not in {path(r['_run'], 'results')}")
     beyond = {r["_run"]: r for r in firsts(outside, next_)}
-    events = events[intab]
+    events, kind = only(events, intab), kind[intab]
 
     # A log cut short lacks the rows after the trial it ends in; one that ends with a whole
     # row may lack those of the last trial, if the program ended during it.
@@ -1076,11 +1186,11 @@ def assemble(runs, failures=None):
     logcut = np.array([bool(run.log and run.log["cut"]) for run in runs], dtype=bool)
     trial_ = lt["trial"].to_numpy()
     mayend = (trial_ >= lastlogged[runs_]) & (logcut[runs_] | (trial_ == last[runs_]))
-    hasstart = keys(lt).isin(keys(starts))
+    hasstart = np.isin(keys(lt), keys(starts))
     refuse(firsts(lt, ~hasstart & ~mayend), lambda r: f"{path(r['_run'], 'results')}:"
            f"{r['line']}: trial {r['trial']} has no trial_start row in "
            f"{path(r['_run'], 'events')}")
-    hasend = keys(lt).isin(keys(ends))
+    hasend = np.isin(keys(lt), keys(ends))
     refuse(firsts(lt, lt.complete & ~hasend & ~mayend), lambda r:
            f"{path(r['_run'], 'results')}:{r['line']}: trial {r['trial']} is complete, but "
            f"{path(r['_run'], 'events')} has no trial_end row for it")
@@ -1117,14 +1227,18 @@ def assemble(runs, failures=None):
                        f"of trial {trial}, which {path(i, 'results')} does not have")
 
     # Each trial whole in every file: the log's clicks against the coordinate file's.
-    done = trials.complete.to_numpy() & ~keys(trials).isin(list(cuts) + list(logcuts))
+    done = trials.complete.to_numpy() & ~np.isin(keys(trials), cutkeys(list(cuts) +
+                                                                        list(logcuts)))
     donekeys = keys(trials[done])
     coordrun = np.array([run.records is not None for run in runs], dtype=bool)
-    lc = events[(events.event == "click").to_numpy() & coordrun[events["_run"].to_numpy()]]
-    lc = lc[keys(lc).isin(donekeys)]
+    CLICK = EVENTS.index("click")
+    lc = events.loc[(kind == CLICK) & coordrun[events["_run"].to_numpy()],
+                    ["_run", "trial", "line", "grid_x", "grid_y", "col", "row", "result",
+                     "button"]]
+    lc = lc[np.isin(keys(lc), donekeys)]
     if floor.any():
         lc = lc[~(floor[lc["_run"].to_numpy()] & (lc.result == "wheel").to_numpy())]
-    cc = coordclicks[keys(coordclicks).isin(donekeys) &
+    cc = coordclicks[np.isin(keys(coordclicks), donekeys) &
                      logged[coordclicks["_run"].to_numpy()]]
     spots = [pd.DataFrame({"_run": f["_run"].to_numpy(), "trial": f["trial"].to_numpy(),
                            "x": f["grid_x"].round(6).to_numpy(),
@@ -1137,7 +1251,7 @@ def assemble(runs, failures=None):
            f"{r['trial']}: {sizes[0].get((r['_run'], r['trial']), 0)} click positions in the "
            f"log, {sizes[1].get((r['_run'], r['trial']), 0)} in {path(r['_run'], 'coord')}, and "
            "they differ")
-    lc = lc.assign(wheel=lc.button.isin(WHEEL_BUTTONS).to_numpy() &
+    lc = lc.assign(wheel=lc.button.isin(WHEEL_BUTTONS).to_numpy(dtype=bool, na_value=False) &
                    floor[lc["_run"].to_numpy()])
     want = judge(lc, cells, floor, num_x, num_y)[0]
     wrong = (want != None) & (lc.result.to_numpy() != want)  # noqa: E711
@@ -1152,7 +1266,8 @@ def assemble(runs, failures=None):
         runs[i].refused.append(f"{message}: the log does not belong with these results files "
                                "and is left out")
     logged[list(refused)] = False
-    events = events[logged[events["_run"].to_numpy()]]
+    mine = logged[events["_run"].to_numpy()]
+    events, kind = only(events, mine), kind[mine]
     for i, r in beyond.items():
         if logged[i]:
             runs[i].note(f"{path(i, 'events')}:{r['line']}: the rows from trial {r['trial']} "
@@ -1163,14 +1278,15 @@ def assemble(runs, failures=None):
     for (i, trial), message in sorted(cuts.items()):
         if message:
             runs[i].note(message)
-    trials["complete"] = trials.complete.to_numpy() & ~keys(trials).isin(list(cuts))
+    trials["complete"] = trials.complete.to_numpy() & ~np.isin(keys(trials), cutkeys(cuts))
     trials.insert(13, "score", trials["targets_hit"] - trials["distracts_hit"] -
                   trials["empty_hit"])
 
     # The clicks: from the log where one was read, in the order made; else from the
     # coordinate file, in its order.
-    lc = events[events.event == "click"]
-    lc = lc.assign(wheel=lc.button.isin(WHEEL_BUTTONS).to_numpy() &
+    lc = events.loc[kind == CLICK, ["_run", "trial", "onset", "rt", "x_px", "y_px", "grid_x",
+                                    "grid_y", "col", "row", "result", "button", "action"]]
+    lc = lc.assign(wheel=lc.button.isin(WHEEL_BUTTONS).to_numpy(dtype=bool, na_value=False) &
                    floor[lc["_run"].to_numpy()])
     _, cell, on_grid = judge(lc, cells, floor, num_x, num_y)
     lf = floor[lc["_run"].to_numpy()]
@@ -1208,17 +1324,22 @@ def assemble(runs, failures=None):
     # What the log adds to each trial: its start, shift, seeds, phase durations, the time of
     # the first press of a mouse button and the input before PICK was on screen.
     if logged.any():
-        starts = events[events.event == "trial_start"]
+        starts = events[kind == EVENTS.index("trial_start")]
         extra = starts[["_run", "trial", "onset", "shift_x", "shift_y", "layout_ms",
                         "seed_layout", "seed_cells"]].rename(columns={"onset": "trial_onset"})
-        phases = events[events.event.isin(PHASES)].drop_duplicates(["_run", "trial", "event"])
+        phases = events.loc[np.isin(kind, [EVENTS.index(p) for p in PHASES]),
+                            ["_run", "trial", "event", "duration"]].drop_duplicates(
+            ["_run", "trial", "event"])
         durations = phases.pivot(index=["_run", "trial"], columns="event",
                                  values="duration").reindex(columns=PHASES)
         durations.columns = [DURATIONS[p] for p in PHASES]
-        presses = events[(events.event == "click") & (events.action != "release") &
-                         ~events.button.isin(WHEEL_BUTTONS)]
-        first = presses.drop_duplicates(["_run", "trial"]).set_index(["_run", "trial"])["rt"]
-        early = events[events.event == "early"].groupby(["_run", "trial"]).size()
+        presses = events.loc[(kind == CLICK) & (events.action != "release").to_numpy() &
+                             ~events.button.isin(WHEEL_BUTTONS).to_numpy(dtype=bool, na_value=False),
+                             ["_run", "trial", "rt"]]
+        presses = presses.drop_duplicates(["_run", "trial"])
+        first = pd.Series(presses["rt"].to_numpy(), index=keys(presses))
+        early = events.loc[kind == EVENTS.index("early"), ["_run", "trial"]]
+        early = pd.Series(keys(early)).value_counts()
         trials = trials.merge(extra, on=["_run", "trial"], how="left").join(
             durations, on=["_run", "trial"])
         trials["first_click_rt"] = first.reindex(keys(trials)).to_numpy()
@@ -1252,17 +1373,21 @@ class Tables:
         numbers = np.array([run.number for run in runs] + [0], dtype=np.int64)
         for name, frame in frames.items():
             index = place[frame["_run"].to_numpy()] if len(frame) else np.zeros(0, int)
-            frame = frame[index >= 0].drop(columns="_run").reset_index(drop=True)
-            index = index[index >= 0]
+            kept = index >= 0
+            index = index[kept]
             self.bounds[name] = np.searchsorted(index, np.arange(len(runs) + 1))
-            added = {"folder": folders[index], "run": numbers[index]}
+            columns = {"folder": folders[index], "run": numbers[index]}
             if name == "trials":
                 for fact in PARTICIPANT_COLUMNS:
                     values = np.array([run.facts.get(fact) for run in runs] + [None],
                                       dtype=object)
-                    added[fact] = values[index]
-            self.frames[name] = pd.concat([pd.DataFrame(added), frame], axis=1)
-            self.added[name] = len(added)
+                    columns[fact] = values[index]
+            self.added[name] = len(columns)
+            all_ = kept.all()
+            for c in frame.columns.drop("_run"):
+                values = frame[c].array
+                columns[c] = values if all_ else values[kept]
+            self.frames[name] = pd.DataFrame(columns)
         for k, run in enumerate(runs):
             run._tables, run._index, run._parts = self, k, {}
         self.runs = runs
