@@ -913,6 +913,11 @@ def checkevents(events, fail):
         fail(run, ResultsError(None, line, message))
 
 
+def wheels(frame):
+    """Which rows of a log are of the wheel's buttons (not for a row without a button)."""
+    return frame["button"].isin(WHEEL_BUTTONS).to_numpy(dtype=bool, na_value=False)
+
+
 def within(x, y, num_x, num_y):
     """Whether grid positions (or columns and rows) lie on a grid of num_x by num_y cells:
     from 0 up to but not including num_x across, and likewise up."""
@@ -1251,7 +1256,7 @@ def assemble(runs, failures=None):
            f"{r['trial']}: {sizes[0].get((r['_run'], r['trial']), 0)} click positions in the "
            f"log, {sizes[1].get((r['_run'], r['trial']), 0)} in {path(r['_run'], 'coord')}, and "
            "they differ")
-    lc = lc.assign(wheel=lc.button.isin(WHEEL_BUTTONS).to_numpy(dtype=bool, na_value=False) &
+    lc = lc.assign(wheel=wheels(lc) &
                    floor[lc["_run"].to_numpy()])
     want = judge(lc, cells, floor, num_x, num_y)[0]
     wrong = (want != None) & (lc.result.to_numpy() != want)  # noqa: E711
@@ -1286,7 +1291,7 @@ def assemble(runs, failures=None):
     # coordinate file, in its order.
     lc = events.loc[kind == CLICK, ["_run", "trial", "onset", "rt", "x_px", "y_px", "grid_x",
                                     "grid_y", "col", "row", "result", "button", "action"]]
-    lc = lc.assign(wheel=lc.button.isin(WHEEL_BUTTONS).to_numpy(dtype=bool, na_value=False) &
+    lc = lc.assign(wheel=wheels(lc) &
                    floor[lc["_run"].to_numpy()])
     _, cell, on_grid = judge(lc, cells, floor, num_x, num_y)
     lf = floor[lc["_run"].to_numpy()]
@@ -1334,7 +1339,7 @@ def assemble(runs, failures=None):
                                  values="duration").reindex(columns=PHASES)
         durations.columns = [DURATIONS[p] for p in PHASES]
         presses = events.loc[(kind == CLICK) & (events.action != "release").to_numpy() &
-                             ~events.button.isin(WHEEL_BUTTONS).to_numpy(dtype=bool, na_value=False),
+                             ~wheels(events),
                              ["_run", "trial", "rt"]]
         presses = presses.drop_duplicates(["_run", "trial"])
         first = pd.Series(presses["rt"].to_numpy(), index=keys(presses))
