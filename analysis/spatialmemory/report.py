@@ -35,6 +35,7 @@ import numpy as np  # noqa: E402
 import pandas as pd  # noqa: E402
 from matplotlib.figure import Figure  # noqa: E402
 
+from . import __version__  # noqa: E402
 from .reader import PHASES, WHEEL_BUTTONS, clip, read_study  # noqa: E402
 from .summary import summarize, withmeasures  # noqa: E402
 
@@ -68,7 +69,7 @@ def pngdata(fig):
 def levelstats(trials, column):
     """Per level of a column: complete trials, mean and standard error of the hit rate and of
     the false alarms."""
-    groups = trials.groupby(column)
+    groups = trials.groupby(column, observed=True)
     stats = pd.DataFrame({"n": groups.size(),
                           "hit_rate": groups["hit_rate"].mean(),
                           "hit_rate_se": groups["hit_rate"].sem(),
@@ -112,12 +113,21 @@ def plotby(trials, factors, title):
     return pngdata(fig)
 
 
+def setsizes(trials):
+    """Each trial's set size, targets/distractors, ordered by their numbers (9/12 before 12/9)
+    rather than as texts."""
+    sizes = sorted(set(zip(trials.targets, trials.distractors)))
+    return pd.Series(pd.Categorical(
+        [f"{t}/{d}" for t, d in zip(trials.targets, trials.distractors)],
+        categories=[f"{t}/{d}" for t, d in sizes], ordered=True), index=trials.index)
+
+
 def conditionplots(trials):
     """The page's plots of hit rate and false alarms, or none when no trial is complete."""
     done = withmeasures(trials[trials["complete"].astype(bool)])
     if done.empty:
         return []
-    done = done.assign(set_size=[f"{t}/{d}" for t, d in zip(done.targets, done.distractors)])
+    done = done.assign(set_size=setsizes(done))
     return [
         ("By rotation angle", plotby(done, [("rotate_angle", "rotation angle (deg)")],
                                      "Hit rate and false alarms by rotation angle")),
@@ -219,6 +229,15 @@ def fact(run, key):
     """A fact of the run's sidecar as the page shows it: a text clipped to a line's length."""
     value = run.facts.get(key)
     return "" if value is None else clip(oneline(str(value)))
+
+
+def displaynotes(study):
+    """A note for each run whose buffer swaps were not synced to the display: its frames came
+    as fast as they were drawn, so its timing says nothing of the display's refresh."""
+    return [f"{run.files['sidecar']}: display timing not synced to the refresh (swap_synced "
+            "is false): the frame intervals and the refresh interval measured are how fast "
+            "the screen was drawn, not the display's refresh"
+            for run in study.runs if run.facts.get("swap_synced") is False]
 
 
 def rundate(run):
@@ -353,8 +372,8 @@ div.wide { overflow-x: auto; }
 """
 
 
-def page(study, errors, summary):
-    notes = list(study.problems)
+def page(study, errors, summary, notes):
+    notes = list(notes)
     parts = []
     add = parts.append
     add("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
@@ -407,14 +426,17 @@ def page(study, errors, summary):
         add("<p>No event log (results_events&lt;N&gt;.tsv) beside these runs: the phases' "
             "actual durations are not known.</p>")
     else:
-        refresh = [r.facts.get("refresh_interval_ms") for r in study.runs]
+        # Only a run whose swaps waited for the display measured its refresh; another measured
+        # how fast it drew.
+        refresh = [r.facts.get("refresh_interval_ms") for r in study.runs
+                   if r.facts.get("swap_synced") is True]
         refresh = [r for r in refresh if r is not None]
         refresh_ms = float(pd.Series(refresh).median()) if refresh else None
         add('<p class="note">From the event logs: each phase\'s actual duration (first frame '
             'to the next phase\'s first frame) against the duration set; late frames are '
             'intervals over 1.5 times the phase\'s median.' +
-            (f' Refresh interval (median of the runs): {refresh_ms:.3f} ms.' if refresh_ms
-             else '') + '</p>')
+            (f' Refresh interval (median of the runs whose swaps were synced to the display): '
+             f'{refresh_ms:.3f} ms.' if refresh_ms else '') + '</p>')
         add(table(timingtable(events), "timing"))
         add(f'<img class="plot" alt="phase durations" src="{timingplot(events, refresh_ms)}">')
 
@@ -479,6 +501,9 @@ def main(argv=None):
     parser.add_argument("--out", default="spatialmemory-report", metavar="DIR",
                         help="folder for the tables and report.html "
                              "(default: ./spatialmemory-report)")
+    parser.add_argument("--version", action="version",
+                        version=f"spatialmemory-report {__version__}",
+                        help="show the version and exit")
     args = parser.parse_args(argv)
     try:
         return report(args)
@@ -512,9 +537,11 @@ def report(args):
     files = {name + ".csv": csvdata(frame) for name, frame in (
         ("trials", study.trials), ("clicks", study.clicks), ("cells", study.cells),
         ("summary", summary))}
-    files["report.html"] = page(study, errors, summary).encode("utf-8", "backslashreplace")
+    notes = study.problems + displaynotes(study)
+    files["report.html"] = page(study, errors, summary, notes).encode("utf-8",
+                                                                     "backslashreplace")
     written = writefiles(args.out, files)
-    for note in study.problems:
+    for note in notes:
         say(note, prefix="note: ")
     print("\n".join(oneline(path) for path in written))
     return 1 if errors or study.refused else 0

@@ -4,6 +4,7 @@ outside itself, numbers that agree with summary.csv, and replay images in the tr
 import html.parser
 import math
 import os
+import re
 import statistics
 
 import pandas as pd
@@ -102,6 +103,11 @@ def test_report_on_real_runs_has_every_table_and_plot(tmp_path):
     text = open(out / "report.html", encoding="utf-8").read()
     assert "killed/results0.txt:15: trial 2 was cut short" in text
     assert "emptypool/results0.txt:10: trial 3 found the angle pool" in text
+    # Not one of these runs had its swaps synced to the display (a virtual one): each is named
+    # for it, and no refresh interval is given for scale.
+    assert [n for n in ("whole", "killed", "emptypool") if f"{n}/results_events0.json: display "
+            "timing not synced to the refresh" in text] == ["whole", "killed", "emptypool"]
+    assert "Refresh interval" not in text
     # The tidy tables hold what the files hold: each trial's values as its tab file writes
     # them, each click and cell the coordinate files and logs list.
     trials = pd.read_csv(out / "trials.csv")
@@ -199,7 +205,12 @@ def test_page_counts_and_times_as_the_files_do(tmp_path, copyrun):
     over the length set in ms, with the late frames, as the log's own rows add up."""
     folder = copyrun("whole")
     addbuttons(folder)
-    _, _, page = makereport(tmp_path, str(folder), fixture("nolog"))
+    sidecar = folder / "results_events0.json"
+    sidecar.write_text(sidecar.read_text().replace('"swap_synced": false', '"swap_synced": true')
+                       .replace('"refresh_interval_ms": 3.922', '"refresh_interval_ms": 16.667'))
+    out, _, page = makereport(tmp_path, str(folder), fixture("nolog"))
+    text = (out / "report.html").read_text()
+    assert "display timing not synced" not in text and "synced to the display): 16.667 ms" in text
     header, *rows = page.tables["runs"]
     shown = [(row[header.index("clicks")], row[header.index("clicks off the grid")])
              for row in rows]
@@ -222,3 +233,13 @@ def test_page_counts_and_times_as_the_files_do(tmp_path, copyrun):
             assert float(row["actual - set mean (ms)"]) == pytest.approx(
                 statistics.mean(excess), abs=5e-4)
             assert float(row["actual - set max (ms)"]) == pytest.approx(max(excess), abs=5e-4)
+
+
+def test_set_sizes_in_the_order_of_their_numbers_and_the_version():
+    trials = pd.DataFrame({"targets": [12, 9, 9, 15], "distractors": [9, 12, 9, 12]})
+    sizes = spatialmemory.report.setsizes(trials)
+    assert list(sizes.cat.categories) == ["9/9", "9/12", "12/9", "15/12"]
+    with open(os.path.join(os.path.dirname(__file__), "..", "..", "CMakeLists.txt")) as f:
+        version = re.search(r"project\(spatialmemory VERSION ([0-9.]+)", f.read()).group(1)
+    done = report("--version")
+    assert (done.returncode, done.stdout) == (0, f"spatialmemory-report {version}\n")
