@@ -968,8 +968,8 @@ def tally(frame, column, levels):
 def wholes(values):
     """Numbers as nullable whole numbers: missing where not a number or beyond 2^52."""
     values = np.asarray(values, dtype=float)
-    return pd.array(np.where(np.abs(values) < 2 ** 52, values, np.nan),
-                    dtype="Float64").astype("Int64")
+    missing = ~(np.abs(values) < 2 ** 52)
+    return pd.arrays.IntegerArray(np.where(missing, 0, values).astype(np.int64), missing)
 
 
 def key(run, trial):

@@ -231,6 +231,11 @@ def fact(run, key):
     return "" if value is None else clip(oneline(str(value)))
 
 
+def participants(study):
+    """Whether any run of the study records its participant."""
+    return any(run.participant is not None for run in study.runs)
+
+
 def displaynotes(study):
     """A note for each run whose buffer swaps were not synced to the display: its frames came
     as fast as they were drawn, so its timing says nothing of the display's refresh."""
@@ -259,13 +264,17 @@ def runstable(study):
     counts = pd.DataFrame({"clicks": pressed, "off": off, "folder": clicks["folder"],
                            "run": clicks["run"]}).groupby(["folder", "run"], sort=False).sum()
     rows = []
+    carried = participants(study)
     for run in study.runs:
         trials = run.trials
         mine = counts.loc[(run.folder, run.number)] if (run.folder, run.number) in counts.index \
             else {"clicks": 0, "off": 0}
         refresh = run.facts.get("refresh_interval_ms")
-        row = {
-            "folder": oneline(run.folder), "run": run.number, "date": rundate(run),
+        row = {"folder": oneline(run.folder), "run": run.number}
+        if carried:
+            row.update(participant=fact(run, "participant"), session=fact(run, "session"))
+        row.update({
+            "date": rundate(run),
             "trials": len(trials), "complete": int(trials["complete"].sum()),
             "cut short": int((~trials["complete"].astype(bool)).sum()),
             "empty angle pools": int(trials["angle_pool_empty"].sum()),
@@ -276,7 +285,7 @@ def runstable(study):
                             if run.facts else ""),
             "refresh interval (ms)": refresh if refresh is not None else float("nan"),
             "swaps synced": {True: "yes", False: "no"}.get(run.facts.get("swap_synced"), ""),
-        }
+        })
         rows.append(row)
     return pd.DataFrame(rows)
 
@@ -349,6 +358,9 @@ def trialstable(study, notes):
     labels = runlabels(study)
     shown.insert(0, "run", [html.escape(labels[key]) for key in
                             zip(study.trials["folder"], study.trials["run"])])
+    if participants(study):
+        shown.insert(1, "participant", [html.escape(oneline(p)) if isinstance(p, str) else ""
+                                        for p in study.trials["participant"]])
     for flag in ("complete", "angle_pool_empty"):
         shown[flag] = shown[flag].map({True: "yes", False: "no"})
     images = replayimages(study, notes)
@@ -372,7 +384,7 @@ div.wide { overflow-x: auto; }
 """
 
 
-def page(study, errors, summary, notes):
+def page(study, errors, summary, notes, byparticipant=None):
     notes = list(notes)
     parts = []
     add = parts.append
@@ -410,6 +422,12 @@ def page(study, errors, summary, notes):
         'False alarms are distractor and empty hits; the hit rate is all targets hit over all '
         'targets shown; SD with n - 1.</p>')
     add(table(summary, "summary"))
+    if byparticipant is not None:
+        add('<h2 id="participants">Summary per participant</h2>\n<p class="note">As above, '
+            'for each participant apart (the runs that record one), all their sessions '
+            'together.</p>')
+        add(table(byparticipant.assign(participant=byparticipant["participant"].map(oneline)),
+                  "participants"))
 
     add('<h2 id="plots">Hit rate and false alarms</h2>\n<p class="note">Means of the complete '
         'trials with standard errors; n trials under each level.</p>')
@@ -534,12 +552,16 @@ def report(args):
         say("no run could be read; no report written")
         return 1
     summary = summarize(study.trials)
-    files = {name + ".csv": csvdata(frame) for name, frame in (
-        ("trials", study.trials), ("clicks", study.clicks), ("cells", study.cells),
-        ("summary", summary))}
+    tables = [("trials", study.trials), ("clicks", study.clicks), ("cells", study.cells),
+              ("summary", summary)]
+    byparticipant = None
+    if participants(study):
+        byparticipant = summarize(study.trials, by=["participant"])
+        tables.append(("summary_by_participant", byparticipant))
+    files = {name + ".csv": csvdata(frame) for name, frame in tables}
     notes = study.problems + displaynotes(study)
-    files["report.html"] = page(study, errors, summary, notes).encode("utf-8",
-                                                                     "backslashreplace")
+    files["report.html"] = page(study, errors, summary, notes, byparticipant).encode(
+        "utf-8", "backslashreplace")
     written = writefiles(args.out, files)
     for note in notes:
         say(note, prefix="note: ")

@@ -9,7 +9,8 @@ import pandas as pd
 import pytest
 
 import spatialmemory
-from conftest import addbuttons, checklayout, fixture, logrows, report, stopduring, trialparts
+from conftest import (addbuttons, checklayout, fixture, logrows, report, stopduring,
+                      trialparts, version12)
 
 WHOLE = os.path.join(fixture("whole"), "results0.txt")
 
@@ -22,7 +23,7 @@ def test_run_reads_back_the_files_values(name):
     # The trials and cells tables print back as both results files, byte for byte.
     checklayout(run)
     trials, cells, c = run.trials, run.cells, run.clicks
-    assert len(trials) == 6 and trials["complete"].all() and run.problems == []
+    assert len(trials) == 6 and trials["complete"].all() and run.problems == run.refused == []
     assert list(trials.score) == list(trials.targets_hit - trials.distracts_hit - trials.empty_hit)
     assert list(cells.cell) == list(cells.col * 5 + cells.row)
     if name == "nolog":  # the coordinate file's clicks, in its order
@@ -281,3 +282,35 @@ def test_command_lists_every_malformed_run_and_fails(copyrun):
     trials = pd.read_csv(out / "trials.csv")
     assert list(trials.groupby("folder", sort=False).size()) == [6, 4, 3]
     assert list(trials.complete[6:10]) == [True] * 3 + [False]
+
+
+def test_a_run_of_1_2_0_read_as_that_version_scored_it(copyrun):
+    """From 1.2.0 a click is scored at the cell its position rounds down to, only on the grid;
+    the wheel is no click; input before PICK is shown is logged as early; the sidecar holds
+    the run's facts under "spatialmemory". The same rows from an earlier version, which cut
+    positions toward zero and scored every click, cannot be right."""
+    folder = copyrun("whole")
+    version12(folder, participant="P01", session="2")
+    run = spatialmemory.read_run(folder / "results0.txt")
+    assert run.refused == run.problems == [] and run.scoring == "floor"
+    assert (run.participant, run.session, run.facts["version"]) == ("P01", "2", "1.2.0")
+    c = run.clicks[run.clicks.trial == 1]
+    assert list(c.result) == ["target", "repeat"] + ["off_grid"] * 4 + ["wheel"] * 2 + [
+        "distractor", "repeat"]
+    on_grid = c.on_grid.astype(object).fillna("wheel")
+    assert list(on_grid) == [True] * 2 + [False] * 4 + ["wheel"] * 2 + [True] * 2
+    assert list(c.cell.fillna(-1)) == [14, 14] + [-1] * 6 + [2, 2]
+    early = run.events[run.events.event == "early"]
+    assert list(early.action.fillna(early.key)) == ["press", "release", "s"]
+    assert list(run.trials.early_inputs) == [3, 0] and run.trials.first_click_rt[0] == 0.143597
+    log = folder / "results_events0.tsv"
+    for old, new, refusal in (
+            ('"version": "1.2.0"', '"version": "1.1.0"', f"{log}: trial 1: 5 click positions in "
+             f"the log, 4 in {folder}/results_coord0.txt, and they differ"),
+            ("\t3\t5\toff_grid\t", "\t3\t5\tdistractor\t", f"{log}:15: trial 1: a click logged "
+             f"as distractor, which the cells in {folder}/results_coord0.txt make off_grid")):
+        name = "results_events0.json" if "version" in old else "results_events0.tsv"
+        text = (folder / name).read_text()
+        (folder / name).write_text(text.replace(old, new, 1))
+        assert spatialmemory.read_run(folder / "results0.txt").refused[0].startswith(refusal)
+        (folder / name).write_text(text)

@@ -13,7 +13,7 @@ from matplotlib.figure import Figure
 
 import spatialmemory
 import spatialmemory.report
-from conftest import addbuttons, fixture, logrows, report
+from conftest import addbuttons, fixture, logrows, report, version12
 
 
 class Page(html.parser.HTMLParser):
@@ -243,3 +243,35 @@ def test_set_sizes_in_the_order_of_their_numbers_and_the_version():
         version = re.search(r"project\(spatialmemory VERSION ([0-9.]+)", f.read()).group(1)
     done = report("--version")
     assert (done.returncode, done.stdout) == (0, f"spatialmemory-report {version}\n")
+
+
+def test_participants_and_a_folder_named_in_latin_1(tmp_path, copyrun):
+    """Runs that record their participant are summarised per participant as well as over all
+    trials. A data folder whose name holds a byte that is not UTF-8 is read (its sidecar
+    escapes the byte and keeps the exact name) and shown with that byte as \\xe9."""
+    latin = os.fsdecode(b"lat\xe9")
+    folders = [copyrun("whole", "p1"), copyrun("whole", latin), copyrun("whole", "p2")]
+    exact = os.fsencode(folders[1] / "settings.txt")
+    version12(folders[0], participant="P01", session="1")
+    version12(folders[1], participant="P01", session="2",
+              settings_file=exact.decode("latin-1"),
+              settings_file_bytes="".join(chr(b) if 32 < b < 127 and b != 37 else f"%{b:02X}"
+                                          for b in exact))
+    version12(folders[2], participant="P02")
+    run = spatialmemory.read_run(folders[1] / "results0.txt")
+    assert spatialmemory.reader.rawbytes(run.facts, "settings_file") == exact
+    out, _, page = makereport(tmp_path, *map(str, folders), fixture("nolog"))
+    header, *rows = page.tables["runs"]
+    assert [row[:4] for row in rows] == [
+        [str(folders[0]), "0", "P01", "1"], [str(tmp_path / "lat") + "\\xe9", "0", "P01", "2"],
+        [str(folders[2]), "0", "P02", ""], [fixture("nolog"), "0", "", ""]]
+    assert list(pd.read_csv(out / "trials.csv").folder.unique())[1] == rows[1][0]
+    # Each participant's trials of a condition: P01's two sessions and P02's one, hits from
+    # the tab files' lines (the three runs hold the same two trials).
+    lines = [line.split("\t") for line in (folders[0] / "results0.txt").read_text().split("\n")
+             if line[:1] in ("1", "2") and line.count("\t") == 12]
+    by = pd.read_csv(out / "summary_by_participant.csv")
+    assert list(by.participant) == ["P01", "P01", "P02", "P02"]
+    assert list(by.trials) == [2, 2, 1, 1] and sorted(by.hits_mean) == sorted(
+        [float(v[8]) for v in lines] * 2)
+    assert page.tables["participants"][0][0] == "participant"
