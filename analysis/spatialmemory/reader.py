@@ -151,6 +151,19 @@ def quote(text):
         f"{text[:QUOTE_LIMIT]!r}... ({len(text)} characters)"
 
 
+def oneline(text):
+    """A text as one line of printable characters: control characters escaped, and the bytes
+    of a name that are not UTF-8 (or a lone surrogate from a JSON escape) as \\xNN."""
+    try:
+        data = text.encode("utf-8", "surrogateescape")
+    except UnicodeEncodeError:
+        data = text.encode("utf-8", "backslashreplace")
+    return CONTROL.sub(lambda m: repr(m.group())[1:-1], data.decode("utf-8", "backslashreplace"))
+
+
+CONTROL = re.compile(r"[\x00-\x1f\x7f]")
+
+
 def intvalue(text, path, line, what):
     if not INT.fullmatch(text):
         raise ResultsError(path, line, f"{what}: {quote(text)} is not a whole number of at most "

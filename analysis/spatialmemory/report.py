@@ -2,18 +2,21 @@
 the per-condition summary and one self-contained HTML page to look at a study before
 analysing it.
 
-    spatialmemory-report DATA... [--out DIR]
+    spatialmemory-report DATA... [--out DIR] [--bids OUT]
 
 DATA are results files, data folders or glob patterns. Writes into DIR (default
-./spatialmemory-report): trials.csv, clicks.csv, cells.csv, summary.csv and report.html. A run
-whose files are malformed is left out with one line on standard error naming the file and
-line, and the command then exits with status 1, as it does when it refuses a log that does
-not belong with its run's results files (the run is then read from those); notes on the data
-(trials cut short, empty angle pools) go into the report and onto standard error, and leave
-the status 0.
+./spatialmemory-report): trials.csv, clicks.csv, cells.csv, summary.csv (and, where runs
+record their participant, summary_by_participant.csv) and report.html; with --bids, the runs
+as a BIDS dataset in OUT as well (bids.py). A run whose files are malformed is left out with
+one line on standard error naming the file and line, and the command then exits with status
+1, as it does when it refuses a log that does not belong with its run's results files (the
+run is then read from those); notes on the data (trials cut short, empty angle pools, display
+timing not synced) go into the report and onto standard error, and leave the status 0. When
+the report or the dataset cannot be written, or on a fault of its own, it says so in one line
+and exits with status 2, leaving any earlier report as it was.
 
-Reading the files belongs to reader.py and the summary to summary.py; this module owns the
-command line, the plots and the page.
+Reading the files belongs to reader.py, the summary to summary.py and the dataset's layout to
+bids.py; this module owns the command line, the plots and the page.
 """
 
 import argparse
@@ -22,7 +25,6 @@ import datetime
 import html
 import io
 import os
-import re
 import sys
 import tempfile
 import traceback
@@ -36,7 +38,8 @@ import pandas as pd  # noqa: E402
 from matplotlib.figure import Figure  # noqa: E402
 
 from . import __version__  # noqa: E402
-from .reader import PHASES, WHEEL_BUTTONS, clip, read_study  # noqa: E402
+from .bids import BidsError, export  # noqa: E402
+from .reader import PHASES, WHEEL_BUTTONS, clip, oneline, read_study  # noqa: E402
 from .summary import summarize, withmeasures  # noqa: E402
 
 THUMBNAIL_WIDTH = 240  # pixels across of a replay image in the trial table
@@ -210,19 +213,6 @@ def table(frame, table_id, escape=True):
 def number(value):
     """Whole numbers as such (hit counts, angles), others to three decimals."""
     return f"{value:.0f}" if float(value).is_integer() else f"{value:.3f}"
-
-
-def oneline(text):
-    """A text as one line of printable characters: control characters escaped, and the bytes
-    of a name that are not UTF-8 (or a lone surrogate from a JSON escape) as \\xNN."""
-    try:
-        data = text.encode("utf-8", "surrogateescape")
-    except UnicodeEncodeError:
-        data = text.encode("utf-8", "backslashreplace")
-    return CONTROL.sub(lambda m: repr(m.group())[1:-1], data.decode("utf-8", "backslashreplace"))
-
-
-CONTROL = re.compile(r"[\x00-\x1f\x7f]")
 
 
 def fact(run, key):
@@ -519,6 +509,8 @@ def main(argv=None):
     parser.add_argument("--out", default="spatialmemory-report", metavar="DIR",
                         help="folder for the tables and report.html "
                              "(default: ./spatialmemory-report)")
+    parser.add_argument("--bids", metavar="OUT",
+                        help="also write the runs as a BIDS dataset into the folder OUT")
     parser.add_argument("--version", action="version",
                         version=f"spatialmemory-report {__version__}",
                         help="show the version and exit")
@@ -527,6 +519,8 @@ def main(argv=None):
         return report(args)
     except OutputError as e:
         say(f"{e}; no report written")
+    except BidsError as e:
+        say(f"{e}; no dataset written")
     except Exception as e:  # a fault of this program: said in one line, the old report kept
         where = traceback.extract_tb(e.__traceback__)[-1]
         say(f"internal error, no report written: {type(e).__name__}: {clip(str(e))} (at "
@@ -563,6 +557,9 @@ def report(args):
     files["report.html"] = page(study, errors, summary, notes, byparticipant).encode(
         "utf-8", "backslashreplace")
     written = writefiles(args.out, files)
+    if args.bids:
+        notes += export(study, args.bids, __version__)
+        written.append(args.bids)
     for note in notes:
         say(note, prefix="note: ")
     print("\n".join(oneline(path) for path in written))

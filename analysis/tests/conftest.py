@@ -194,3 +194,8 @@ def version12(folder, **facts):
         head.rstrip("\n") + "\tbutton\taction\tkey\n" + "".join(extend[:-1] + new + extend[-1:]) +
         "".join(renumber(log[3], "2")))
     newsidecar(folder, **facts)
+
+
+def pytest_configure(config):
+    config.addinivalue_line("markers", "validator: checks with npm's BIDS validator (CTest "
+                                       "test analysis_bids)")
