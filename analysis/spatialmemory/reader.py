@@ -181,9 +181,10 @@ def lineof(text, position):
     return text.count("\n", 0, position) + 1
 
 
-def readtext(path, encoding="ascii"):
+def readtext(path, encoding="ascii", lines=True):
     """A file's text. Only a regular file is opened: a pipe or a device under a run's name
-    would hang the reader or feed it without end."""
+    would hang the reader or feed it without end. A file of `lines` has the program's line
+    ends (LF alone)."""
     try:
         if not stat.S_ISREG(os.stat(path).st_mode):
             raise ResultsError(path, None, "not a regular file")
@@ -197,8 +198,8 @@ def readtext(path, encoding="ascii"):
         raise ResultsError(path, data.count(b"\n", 0, e.start) + 1, "not a text file of the "
                            f"program (a byte that is not {encoding.upper()})") from None
     for char, what in (("\0", "a NUL byte: not a text file of the program"),
-                       ("\r", "a carriage return: the file was saved with other line ends than "
-                              "the program's (LF)")):
+                       ("\r" if lines else "\0", "a carriage return: the file was saved with "
+                                                  "other line ends than the program's (LF)")):
         if char in text:
             raise ResultsError(path, lineof(text, text.index(char)), what)
     return text
@@ -681,7 +682,7 @@ def readsidecar(path):
     layout that describes each log column at the top level, the top level itself in the
     earlier layout (facts at the top, the columns under "columns"). Each fact the reader knows
     is checked for its type."""
-    text = readtext(path, "utf-8")
+    text = readtext(path, "utf-8", lines=False)  # JSON takes any line ends
     try:
         doc = json.loads(text, parse_constant=refuseconstant)
     except json.JSONDecodeError as e:
