@@ -32,6 +32,8 @@ CORPUS = {
                       f"seed_layout: '{D20}' is not a whole number"),
     "20-digit pixel": (LOG, sub("\t304\t727\t", f"\t304\t{D20}\t"), 20,
                        f"y_px: '{D20}' is not a whole number"),
+    "a digit that is not ASCII": (LOG, sub("\t1\ttrial_start\t", "\t\u0661\ttrial_start\t"), 2,
+                                  "trial: '\u0661' is not a whole number"),
     "log column named line": (LOG, sub("\tscore\n", "\tscore\tline\n"), 1,
                               "a column named 'line', a name the reader gives a column of its own"),
     "log column named run": (LOG, sub("\tscore\n", "\tscore\trun\n"), 1, "a column named 'run'"),
@@ -56,6 +58,8 @@ CORPUS = {
     "NaN in the sidecar": (SIDECAR, sub("3.922", "NaN"), 59, "NaN is no JSON number"),
     "a 5000-digit number": (SIDECAR, sub("3.922", "9" * 5000), 59,
                             "not a JSON number the reader can take"),
+    "participant a number": (SIDECAR, sub('  "clock"', '  "participant": 7,\n  "clock"'), 60,
+                             "participant is 7: not a string or null"),
     "sidecar a list": (SIDECAR, lambda t: "[]", 1, "the sidecar is one JSON object"),
     "version a word": (SIDECAR, sub('"1.1.0"', '"one"'), 41,
                        'version is "one": not a version string'),
@@ -76,7 +80,7 @@ CORPUS = {
 def damage(folder, name):
     file, change, _, _ = CORPUS[name]
     path = folder / file
-    path.write_bytes(change(path.read_text()).encode("latin-1"))
+    path.write_bytes(change(path.read_text()).encode("latin-1" if "Latin-1" in name else "utf-8"))
 
 
 @pytest.mark.parametrize("name", CORPUS)
@@ -95,7 +99,7 @@ def test_command_leaves_each_out_reports_the_rest_and_never_hangs(tmp_path, copy
     good = [fixture("whole"), str(copyrun("killed", "killed"))]
     bad = []
     for k, name in enumerate(CORPUS):
-        bad.append(copyrun("whole", f"bad{k}"))
+        bad.append(copyrun("whole", f"bad{k}" if k else "bad\n0"))  # a line end in a name too
         damage(bad[-1], name)
     # A pipe under a run's name would block the reader that opened it.
     bad.append(copyrun("whole", "fifo"))
@@ -108,7 +112,8 @@ def test_command_leaves_each_out_reports_the_rest_and_never_hangs(tmp_path, copy
              if line.startswith("spatialmemory-report: ")]
     assert len(lines) == len(bad) and all(len(line) < 400 for line in lines)
     for line, folder, (file, _, number, message) in zip(lines, bad, CORPUS.values()):
-        assert line.startswith(f"spatialmemory-report: {folder / file}:{number}: {message}")
+        where = str(folder / file).replace("\n", "\\n")
+        assert line.startswith(f"spatialmemory-report: {where}:{number}: {message}")
     assert lines[-1] == f"spatialmemory-report: {bad[-1] / COORD}: not a regular file"
     trials = pd.read_csv(out / "trials.csv")
     assert list(trials.groupby("folder", sort=False).size()) == [6, 2]
