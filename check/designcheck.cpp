@@ -40,6 +40,7 @@ const keyform single_settings[] = {
     {"watch_length", "watch_length: X"},
     {"shift_length", "shift_length: X"},
     {"rotate_length", "rotate_length: X"},
+    {"shuffle_angles", "shuffle_angles: 0 or 1"},
 };
 
 // The closing line each block waits for, and what one of its value lines holds.
@@ -489,7 +490,8 @@ designreport checkdesign(const char* name) {
     auto pool = m.angle_pools.find(k.first);
     keys[k.first] = {k.second, pool == m.angle_pools.end() ? &none : &pool->second};
   }
-  const oneangle same = sameangle(keys, groups);
+  // Shuffled pools hand out their angles in an order only the run's seed decides.
+  const oneangle same = m.shuffle_angles ? oneangle() : sameangle(keys, groups);
   if (same.found) {
     std::vector<float> others;
     for (const auto& k : keys)
@@ -553,6 +555,10 @@ designreport checkdesign(const char* name) {
     angles += (i ? " " : "") + number(m.rotation_angles[i]);
   setting("wait_lengths", waits.empty() ? "none (0 s)" : waits);
   setting("rotation_angles", angles.empty() ? "none" : angles);
+  setting("shuffle_angles", m.shuffle_angles ? "1" : "0");
+  if (m.shuffle_angles)
+    out << "Angle pools: shuffled at run time, once per condition, from a seed the run records;\n"
+           "  a condition's trials take its angles in that shuffled order.\n";
 
   out << "Trials: " << made.size() << " from " << watcher.sets.size() << " set line"
       << (watcher.sets.size() == 1 ? "" : "s") << "\n";

@@ -403,8 +403,8 @@ bool readlog(const std::string& name, const std::string& text, loggedevents* out
       out->trials.push_back(t);
       continue;
     }
-    static const char* const known[] = {"WATCH", "SHIFT", "ROTATE",   "WAIT",
-                                        "PICK",  "click", "trial_end"};
+    static const char* const known[] = {"WATCH", "SHIFT", "ROTATE", "WAIT",
+                                        "PICK",  "early", "click",  "trial_end"};
     if (std::find_if(std::begin(known), std::end(known),
                      [&](const char* e) { return event == e; }) == std::end(known))
       return fail(problem, at(name, r.line) + "unknown event \"" + event + "\"");
@@ -418,15 +418,17 @@ bool readlog(const std::string& name, const std::string& text, loggedevents* out
       t.watch_frame = frame;
     } else if (event == "PICK") {
       t.picked = true;
-    } else if (event == "click") {
+    } else if (event == "click" && r.field("result") != "wheel") {
+      // Input before PICK (early) and the wheel were never clicks: nothing to mark.
       loggedclick c = {r.line, 0, 0, 0, 0, r.field("result")};
       if (!r.get("x_px", &c.x_px) || !r.get("y_px", &c.y_px) || !r.get("col", &c.col) ||
           !r.get("row", &c.row))
         return false;
       if (c.result != "target" && c.result != "distractor" && c.result != "empty" &&
-          c.result != "repeat")
+          c.result != "repeat" && c.result != "off_grid")
         return fail(problem, at(name, r.line) + "click row: result \"" + c.result +
-                                 "\" is none of target, distractor, empty, repeat");
+                                 "\" is none of target, distractor, empty, repeat, off_grid, "
+                                 "wheel");
       t.clicks.push_back(c);
     } else if (event == "trial_end") {
       double score;
@@ -442,9 +444,13 @@ bool readlog(const std::string& name, const std::string& text, loggedevents* out
 bool readsidecar(const std::string& name, const std::string& text, sidecar* out,
                  std::string* problem) {
   *out = sidecar();
-  nlohmann::json j = nlohmann::json::parse(text, nullptr, false);
-  if (j.is_discarded() || !j.is_object())
+  nlohmann::json whole = nlohmann::json::parse(text, nullptr, false);
+  if (whole.is_discarded() || !whole.is_object())
     return fail(problem, name + ": not a JSON object (cut short or damaged?)");
+  // The run's facts stand in an object of their own since the sidecar became a BIDS sidecar;
+  // earlier sidecars hold them at the top.
+  const auto own = whole.find("spatialmemory");
+  const nlohmann::json& j = own != whole.end() && own->is_object() ? *own : whole;
   auto size = [&](const char* key, int* v) {
     const auto it = j.find(key);
     if (it == j.end() || !it->is_number_integer() || it->get<long long>() <= 0 ||

@@ -219,11 +219,11 @@ def eventsjson(run, header):
     for name in header:
         known = EVENTS.get(name)
         fallback = describe(*known, LEVELS.get(name)) if known else describe(UNKNOWN)
-        out[name] = column(run.sidecar, name) or fallback
+        out[name] = column(run.sidecar_document, name) or fallback
         if name in LEVELS and "Levels" in out[name]:
             out[name]["Levels"] = {**LEVELS[name], **out[name]["Levels"]}
     facts = run.facts
-    shown = (run.sidecar or {}).get("StimulusPresentation")
+    shown = (run.sidecar_document or {}).get("StimulusPresentation")
     if not isinstance(shown, dict):
         shown = {"SoftwareName": "spatialmemory"}
         if isinstance(facts.get("version"), str):

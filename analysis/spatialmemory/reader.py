@@ -98,7 +98,7 @@ MAX_LOG_COLUMNS = 1000  # a log's header names fewer columns than this
 # Names the reader gives columns of its own: a log column of one of these names is refused.
 ADDED_COLUMNS = {"line", "folder", "run"}
 PHASES = ["WATCH", "SHIFT", "ROTATE", "WAIT", "PICK"]
-EVENTS = ["trial_start"] + PHASES + ["click", "early", "trial_end"]
+EVENTS = ["trial_start"] + PHASES + ["early", "click", "trial_end"]  # as the sidecar lists them
 RESULTS = ["target", "distractor", "empty", "repeat", "off_grid", "wheel"]
 ACTIONS = ["press", "release"]
 WHEEL_BUTTONS = (3, 4)  # the toolkit reports the wheel as presses and releases of these
@@ -743,8 +743,9 @@ class Run:
     folder, number: where the run's files are and its run number N.
     files: paths of the "results", "coord", "events" and "sidecar" files (None when absent).
     settings: the settings echo (key -> int, float, (low, high) or a list of (r, g, b)).
-    sidecar: the log's sidecar as read (a dict) or None. facts: the run's facts in it (its
-        object "spatialmemory", or its top level in the earlier layout); {} without one.
+    sidecar: the run's facts from the log's sidecar (its object "spatialmemory", or its top
+        level in the earlier layout), or None without one; facts: the same, {} without one.
+    sidecar_document: the sidecar as read, whole (its column descriptions too), or None.
     participant, session: as the sidecar records them, or None.
     scoring: how the run's version scored clicks: "floor" or "truncate" (FLOOR_SCORING).
     has_log: whether the event log's rows are in the tables (not when it was refused).
@@ -760,6 +761,7 @@ class Run:
         self.files = {}
         self.settings = {}
         self.sidecar = None
+        self.sidecar_document = None
         self.facts = {}
         self.scoring = "truncate"
         self.has_log = False
@@ -822,7 +824,8 @@ def parserun(path):
     if files["events"]:
         run.log = readlog(files["events"])
     if files["sidecar"]:
-        run.sidecar, run.facts = readsidecar(files["sidecar"])
+        run.sidecar_document, run.sidecar = readsidecar(files["sidecar"])
+        run.facts = run.sidecar
     elif run.log:
         run.note(f"{files['events']}: no sidecar results_events{number}.json beside it")
     run.scoring = scoringrule(run.facts, run.log and run.log["header"])

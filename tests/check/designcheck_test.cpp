@@ -101,4 +101,9 @@ TEST(DesignCheck, DesignsWhoseTrialsAllTurnByOneAngleAreToldOnEverySetLine) {
   expectstarts(
       head + "num_trials_per_set: 4\nnum_instant_shifts: 1\nrotation_angles:\n0\n0\n90\n" + sets,
       {});
+  // Shuffled at run time, the pools have no last angle to be sure of; the setting is known.
+  const designreport r = expectstarts(
+      head + "num_trials_per_set: 2\nrotation_angles:\n0\n90\n" + sets + "shuffle_angles: 1\n", {});
+  EXPECT_NE(r.summary.find("shuffle_angles       1"), std::string::npos) << r.summary;
+  EXPECT_NE(r.summary.find("Angle pools: shuffled at run time"), std::string::npos) << r.summary;
 }
