@@ -23,6 +23,7 @@ import json
 import os
 import re
 import stat
+import types
 from urllib.parse import unquote_to_bytes
 
 import numpy as np
@@ -586,6 +587,22 @@ def readlog(path):
         badrow(body, header, path)
     return {"path": path, "header": header, "body": body, "rows": body.count("\n"),
             "cut": cut}
+
+
+def readevents(path):
+    """A log alone, as the events table (with line) and its notes: for a log read while its
+    run goes on. A last row without its line end is left out and noted; a malformed row
+    raises ResultsError."""
+    log = readlog(path)
+    events = parselogs([types.SimpleNamespace(log=log)])
+    found = {}
+    checkevents(events, lambda i, e: found.setdefault(i, e))
+    if found:
+        found[0].path = path
+        raise found[0]
+    notes = [f"{path}:{log['cut'][0]}: a row cut short (no line end): left out"] \
+        if log["cut"] else []
+    return events.drop(columns="_run"), notes
 
 
 # ---- the sidecar ----
