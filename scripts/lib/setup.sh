@@ -50,3 +50,20 @@ sm_build() {
   for t in ${SM_BUILD_TARGETS:-}; do targets+=(--target "$t"); done
   cmake --build "$dir" -j2 "${targets[@]}"
 }
+
+# The BIDS validator the analysis tests check spatialmemory-report --bids with: npm's
+# bids-validator at the version analysis/tests/bids/package-lock.json pins, installed there
+# with `npm ci` when it is missing (node and npm from Debian when they are missing too).
+sm_install_bids_validator() {
+  local dir=analysis/tests/bids
+  [ -x "$dir/node_modules/.bin/bids-validator" ] && return 0
+  if ! command -v npm >/dev/null; then
+    local saved=("${SM_PACKAGES[@]}") status=0
+    SM_PACKAGES=(nodejs npm)
+    sm_install_missing || status=1
+    SM_PACKAGES=("${saved[@]}")
+    [ $status -eq 0 ] || return 1
+  fi
+  sm_say "Installing the BIDS validator into $dir/node_modules"
+  (cd "$dir" && npm ci --ignore-scripts --no-audit --no-fund) >&2
+}
