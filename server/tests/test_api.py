@@ -189,8 +189,12 @@ def test_the_zip_holds_every_run_as_uploaded_and_the_status_reads_them(client, s
     downloaded = spatialmemory.read_study([str(tmp_path / name / p / "run1") for p in written])
     recorded = spatialmemory.read_study([os.path.join(FIXTURES, r)
                                          for r in ("whole", "killed", "nolog")])
-    assert downloaded.trials.drop(columns=["folder"]).equals(
-        recorded.trials.drop(columns=["folder"]))
+    # The same trials; only the sidecars the page wrote name the participant and the study.
+    who = ["folder", "participant", "session"]
+    assert downloaded.trials.drop(columns=who).equals(recorded.trials.drop(columns=who))
+    logged = {p for p, files in written.items() if "results_events0.json" in files}
+    assert set(downloaded.trials["participant"].dropna()) == logged
+    assert set(downloaded.trials["session"].dropna()) == {name}
 
 
 def test_the_sidecar_must_name_the_runs_participant_and_study(client, started):
