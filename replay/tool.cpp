@@ -97,8 +97,8 @@ bool parseoptions(int argc, const char* const* argv, replayoptions* out, std::st
       out->out = value;
     } else if (a == "--size") {
       const size_t x = value.find('x');
-      if (x == std::string::npos || !positive(value.substr(0, x), 16384, &out->width) ||
-          !positive(value.substr(x + 1), 16384, &out->height)) {
+      if (x == std::string::npos || !positive(value.substr(0, x), max_screen, &out->width) ||
+          !positive(value.substr(x + 1), max_screen, &out->height)) {
         *problem = "--size " + value + ": not WIDTHxHEIGHT in pixels, as 1280x800";
         return false;
       }
@@ -210,11 +210,8 @@ struct replayer {
       fitviewport(run.side.screen_width, run.side.screen_height, live_vp);
   }
 
-  const loggedtrial& logof(int trial) const {
-    for (const loggedtrial& l : run.log.trials)
-      if (l.trial == trial) return l;
-    return run.log.trials.front();  // readrun saw to it that every trial has its rows
-  }
+  // readrun saw to it that every trial has its rows.
+  const loggedtrial& logof(size_t index) const { return run.log.trials[run.logged[index]]; }
 
   // Whether this machine re-creates this run's maps: the first trial that has its cells
   // recorded is laid out again and compared.
@@ -222,7 +219,7 @@ struct replayer {
     size_t i = 0;
     while (confirmed < 0 && i < run.coord.size() && !run.coord[i].finished) i++;
     if (confirmed < 0 && i < run.coord.size()) {
-      const loggedtrial& l = logof(run.tab.trials[i].start.trial);
+      const loggedtrial& l = logof(i);
       recreate(m, run.tab.trials[i].start, l.seed_layout, l.seed_cells);
       confirmed = differences(m, run.coord[i], l).empty() ? 1 : 0;
     }
@@ -238,7 +235,7 @@ struct replayer {
   bool replay(size_t index, bool* failed) {
     const tabtrial& t = run.tab.trials[index];
     const coordtrial& cells = run.coord[index];
-    const loggedtrial& log = logof(t.start.trial);
+    const loggedtrial& log = logof(index);
     const std::string which = "trial " + std::to_string(t.start.trial);
     std::string refusal;
     if (!cells.finished && !machineconfirmed())

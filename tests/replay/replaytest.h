@@ -81,9 +81,10 @@ struct liverun {
     map.loadsettings("settings.txt");
     writetabheader(map.results_file), writecoordheader(map.coord_file);
     writeeventheader(map.events_file);
-    savesidecar(
-        sidecarname(map.events_name).c_str(),
-        {"", 0, "", "", "", "", "", false, W, H, {0, 0, W, H}, "", "", "", false, nullptr, 0});
+    sidecarfacts facts{};
+    facts.screen_width = W, facts.screen_height = H;
+    facts.viewport[0] = facts.viewport[1] = 0, facts.viewport[2] = W, facts.viewport[3] = H;
+    savesidecar(sidecarname(map.events_name).c_str(), facts);
     frame();
     for (int k = 1; k <= 3; k++) {
       livetrial t;
