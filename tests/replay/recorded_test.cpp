@@ -129,9 +129,10 @@ TEST(Recorded, ANumberIsItsWholeFieldAndWithinWhatTheProgramWrites) {
             "f:1: num_y 100000 is outside 1 to 512, the grids the program lays out");
   EXPECT_EQ(fault(readtab, "num_x\t0\n" + header, &tab, 30), "f:1: num_x 0 is outside 1 to 5");
   // A NUL or any other character after a number, a sign, hexadecimal or an infinity.
-  for (const std::string& echo : {std::string("num_x\t6\0junk\n", 13), std::string("num_x\t6x\n"),
-                                  std::string("num_x\t+6\n"), std::string("depth_sep\t0x1p-3\n"),
-                                  std::string("depth_sep\tinf\n"), std::string("depth_sep\t1e99\n")})
+  for (const std::string& echo :
+       {std::string("num_x\t6\0junk\n", 13), std::string("num_x\t6x\n"), std::string("num_x\t+6\n"),
+        std::string("depth_sep\t0x1p-3\n"), std::string("depth_sep\tinf\n"),
+        std::string("depth_sep\t1e99\n")})
     EXPECT_EQ(fault(readtab, echo + header, &tab, 4), "f:1:") << echo;
   std::string nul = trial;
   nul.insert(nul.find("\t12\t"), std::string("\0", 1));
@@ -141,9 +142,9 @@ TEST(Recorded, ANumberIsItsWholeFieldAndWithinWhatTheProgramWrites) {
 
   // The coordinate file's first line holds the same eight values and the four counts.
   std::vector<coordtrial> coord;
-  const std::string first = cols({"trial"}) + cols({"1", "9", "12", "1", "0", "1", "1.000000",
-                                                    "-90.000000", "2.000000", "0.000000",
-                                                    "1.000000", "3.000000", "nan", "-nan"});
+  const std::string first =
+      cols({"trial"}) + cols({"1", "9", "12", "1", "0", "1", "1.000000", "-90.000000", "2.000000",
+                              "0.000000", "1.000000", "3.000000", "nan", "-nan"});
   ASSERT_EQ(fault(readcoord, first, &coord, 99), "");
   EXPECT_TRUE(coord[0].start.targets == 9 && coord[0].start.rotate_angle == -90 &&
               coord[0].hits.total == 3 && coord[0].clicks.size() == 1);
@@ -158,10 +159,10 @@ TEST(Recorded, ANumberIsItsWholeFieldAndWithinWhatTheProgramWrites) {
                   &side, 99),
             "");
   for (const char* size : {"16385", "0", "1.5", "\"800\"", "18446744073709551615"})
-    EXPECT_EQ(fault(readsidecar, std::string(R"({"screen_width": )") + size +
-                                     R"(, "screen_height": 800})",
-                    &side, 99),
-              "f: screen_width is missing or not a size in pixels from 1 to 16384")
+    EXPECT_EQ(
+        fault(readsidecar,
+              std::string(R"({"screen_width": )") + size + R"(, "screen_height": 800})", &side, 99),
+        "f: screen_width is missing or not a size in pixels from 1 to 16384")
         << size;
   EXPECT_EQ(fault(readsidecar,
                   R"({"screen_width": 1280, "screen_height": 800, "viewport": [0, 1, 1280, 800]})",
@@ -179,9 +180,9 @@ TEST(Recorded, ANumberIsItsWholeFieldAndWithinWhatTheProgramWrites) {
                                     " n/a*5 9 12 1 0 0 1.000000 90.000000 0 -1 n/a 7 4 n/a*13"),
                     &log, 99),
               std::string("f:2: trial_start row: frame is \"") + frame + "\", not a frame count");
-  EXPECT_EQ(fault(readlog, logheader + row("n/a*2 1 " + std::string(300, 'e') + " n/a*31"), &log,
-                  99),
-            "f:2: unknown event \"" + std::string(40, 'e') + "...\"");
+  EXPECT_EQ(
+      fault(readlog, logheader + row("n/a*2 1 " + std::string(300, 'e') + " n/a*31"), &log, 99),
+      "f:2: unknown event \"" + std::string(40, 'e') + "...\"");
 }
 
 TEST(Recorded, WheelAndEarlyRowsAreNoClicksAndBothSidecarLayoutsRead) {
@@ -215,7 +216,8 @@ TEST(Recorded, WheelAndEarlyRowsAreNoClicksAndBothSidecarLayoutsRead) {
   for (const std::string& doc :
        {R"({"onset": {"Description": "when", "Units": "s"},
             "StimulusPresentation": {"ScreenResolution": "640x400"},
-            "spatialmemory": {)" + facts + "}",
+            "spatialmemory": {)" +
+            facts + "}",
         R"({"columns": {"onset": {"description": "when"}}, )" + facts, raw}) {
     side = {};
     EXPECT_EQ(fault(readsidecar, doc, &side, 99), "") << doc;
