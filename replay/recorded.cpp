@@ -171,6 +171,10 @@ bool readecho(const std::string& name, const std::vector<std::string>& all, size
       continue;
     }
     bool known = false;
+    const bool shaping =
+        key == "num_x" || key == "num_y" || key == "borderwidth" || key == "depth_sep";
+    if (shaping && f.size() != 2)
+      return fail(problem, at(name, line) + key + " without its one value");
     if (f.size() == 2) {
       int v;
       float x;
@@ -185,6 +189,9 @@ bool readecho(const std::string& name, const std::vector<std::string>& all, size
       else if (key == "depth_sep" && tofloat(f[1], &x))
         s->depth_sep = x, known = true;
     }
+    if (shaping && !known)
+      return fail(problem, at(name, line) + key + " \"" + excerpt(f[1]) + "\" is not " +
+                               (key == "depth_sep" ? "a number" : "a whole number"));
     for (const char* other : other_keys) known = known || key == other;
     if (!known)
       return fail(problem, at(name, line) + "neither an echoed setting nor the header line");

@@ -67,7 +67,9 @@ TEST(Recorded, TheEchoGivesGridRingsDepthAndColourSetsAndAKilledTrialKeepsItsSta
   applysettings(tab.settings, m);
   EXPECT_TRUE(m.num_tarcol == 0 && m.tarcol == nullptr);
   EXPECT_EQ(fault(readtab, "num_x\t8\n", &tab, 17), "f: no header line");
-  EXPECT_EQ(fault(readtab, "num_x\tten\n" + header, &tab, 7), "f:1: ne");
+  EXPECT_EQ(fault(readtab, "num_x\tten\n" + header, &tab, 99),
+            "f:1: num_x \"ten\" is not a whole number");
+  EXPECT_EQ(fault(readtab, "num_step\t1\n" + header, &tab, 7), "f:1: ne");
   EXPECT_EQ(fault(readtab, header + "1\t9\t12\t1\t0\t1\t1.000000\t-90.000000\t\n", &tab, 99),
             "f:2: not a trial record");
 }

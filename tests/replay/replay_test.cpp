@@ -51,18 +51,6 @@ std::vector<uint32_t> rgb(const std::string& png, int* width = nullptr) {
   return rgb(px);
 }
 
-// A copy of the live run's four files in a folder `name` beside them; the folder's full name.
-std::string copyrun(const std::string& name) {
-  const std::string copy = liverun::get().file(name);
-  mkdir(copy.c_str(), 0755);
-  for (const char* f :
-       {"results0.txt", "results_coord0.txt", "results_events0.tsv", "results_events0.json"}) {
-    std::ifstream in(liverun::get().file(f), std::ios::binary);
-    std::ofstream(copy + "/" + f, std::ios::binary) << in.rdbuf();
-  }
-  return copy;
-}
-
 std::string text(const std::string& name) {
   std::string t, problem;
   slurp(name, &t, &problem);
@@ -245,7 +233,7 @@ TEST(Replay, ProblemsAreOneLineNamingTheFileAndARefusedTrialFailsTheRun) {
 
 TEST(Replay, FilesOfAnotherRunAreRefusedAndNoWheelOrEarlyRowIsAClick) {
   // The coordinate file's first line of trial 1, its values in 14-character columns.
-  const std::string copy = copyrun("another");
+  const std::string copy = liverun::get().copy("another");
   const std::string coord = text(copy + "/results_coord0.txt");
   const size_t first = coord.find('\n') + 1;
   const std::string results = copy + "/results0.txt";
@@ -318,7 +306,7 @@ TEST(Replay, FilesOfAnotherRunAreRefusedAndNoWheelOrEarlyRowIsAClick) {
 }
 
 TEST(Replay, ARunInAFolderNamedInLatin1IsReadWithEitherSidecar) {
-  const std::string copy = copyrun("lat\xe9");
+  const std::string copy = liverun::get().copy("lat\xe9");
   const std::string results = copy + "/results0.txt";
   const std::string escaped = liverun::get().file("lat\\u00e9");
   const std::string facts = "\"settings_file\": \"" + escaped +
