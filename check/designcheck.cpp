@@ -590,9 +590,13 @@ designreport checkdesign(const char* name) {
       for (float a : *k.second.second)
         if (a != same.angle && std::find(others.begin(), others.end(), a) == others.end())
           others.push_back(a);
+    // A long list is cut, so that the problem stays a line one can read.
+    const size_t named = others.size() > 8 ? 6 : others.size();
     std::string rest;
-    for (size_t i = 0; i < others.size(); i++)
+    for (size_t i = 0; i < named; i++)
       rest += (i == 0 ? "" : i + 1 == others.size() ? " or " : ", ") + number(others[i]);
+    if (named < others.size())
+      rest += " or any of " + std::to_string(others.size() - named) + " other angles";
     const std::string message =
         (same.certain ? "every trial of the design turns by "
                       : "the coin tosses may make every trial of the design turn by ") +

@@ -71,12 +71,12 @@ inline toolrun runtool(const std::vector<std::string>& args, double seconds) {
   return r;
 }
 
-// The files of a corpus folder, by name.
+// The files of a corpus folder, by name, but its README.md.
 inline std::vector<std::string> corpusfiles(const std::string& folder) {
   std::vector<std::string> names;
   if (DIR* d = opendir(folder.c_str())) {
     while (dirent* e = readdir(d))
-      if (e->d_name[0] != '.') names.push_back(e->d_name);
+      if (e->d_name[0] != '.' && std::string(e->d_name) != "README.md") names.push_back(e->d_name);
     closedir(d);
   }
   std::sort(names.begin(), names.end());
