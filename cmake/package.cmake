@@ -3,8 +3,11 @@
 # CMAKE_INSTALL_BINDIR; this file adds the documentation and the example design and describes
 # the package.
 
-# README and docs/ keep their places relative to each other, so the links between them hold.
-install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# README and docs/ keep their places relative to each other, so the links between them hold
+# (the README's to LICENSE and CITATION.cff too).
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
+              ${PROJECT_SOURCE_DIR}/CITATION.cff
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
 install(FILES ${PROJECT_SOURCE_DIR}/example/settings.txt
         DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
