@@ -485,10 +485,10 @@ designreport checkdesign(const char* name) {
     const int n = s.count;
     if (s.targets < 0 || s.distracts < 0)
       watcher.problem(s.line, "a negative count of targets or distractors");
-    else if (s.targets + s.distracts > cells)
+    else if (static_cast<long long>(s.targets) + s.distracts > cells)
       watcher.problem(s.line, plural(s.targets, "target") + " and " +
                                   plural(s.distracts, "distractor") + " need " +
-                                  std::to_string(s.targets + s.distracts) +
+                                  std::to_string(static_cast<long long>(s.targets) + s.distracts) +
                                   " candidate cells; the " + std::to_string(m.num_x) + " x " +
                                   std::to_string(m.num_y) + " grid has " + std::to_string(cells));
     if (s.targets < 9 || s.targets > 20 || s.distracts < 9 || s.distracts > 20)
