@@ -40,6 +40,7 @@ const keyform single_settings[] = {
     {"watch_length", "watch_length: X"},
     {"shift_length", "shift_length: X"},
     {"rotate_length", "rotate_length: X"},
+    {"shuffle_angles", "shuffle_angles: 0 or 1"},
 };
 
 // The closing line each block waits for, and what one of its value lines holds.
@@ -319,7 +320,8 @@ class designwatcher : public settingsobserver {
         {"borderwidth", std::to_string(m_.borderwidth)},
         {"watch_length", number(m_.watch_length)},
         {"shift_length", number(m_.shift_length)},
-        {"rotate_length", number(m_.rotate_length)}};
+        {"rotate_length", number(m_.rotate_length)},
+        {"shuffle_angles", m_.shuffle_angles ? "1" : "0"}};
     const auto it = single.find(key);
     return it == single.end() ? "its values" : key + " as " + it->second;
   }
@@ -377,12 +379,16 @@ std::string plural(long long n, const std::string& word) {
   return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
 }
 
-// A condition's angles in the order its trials take them: from the end of its pool.
-std::string angleorder(const std::vector<float>* pool) {
+// A condition's angles in the order its trials take them: from the end of its pool; a pool
+// shuffled at run time has no order yet, and its angles are given as listed.
+std::string angleorder(const std::vector<float>* pool, bool shuffled) {
   if (!pool || pool->empty()) return "none";
   std::string text;
-  for (auto a = pool->rbegin(); a != pool->rend(); ++a)
-    text += (text.empty() ? "" : " ") + number(*a);
+  if (shuffled)
+    for (float a : *pool) text += (text.empty() ? "shuffled: " : " ") + number(a);
+  else
+    for (auto a = pool->rbegin(); a != pool->rend(); ++a)
+      text += (text.empty() ? "" : " ") + number(*a);
   return text;
 }
 
@@ -556,7 +562,7 @@ designreport checkdesign(const char* name) {
             known_angles = static_cast<long long>(pool->second.size());
           const long long angles = known_angles;
           const std::string order =
-              angleorder(pool == m.angle_pools.end() ? nullptr : &pool->second);
+              angleorder(pool == m.angle_pools.end() ? nullptr : &pool->second, m.shuffle_angles);
           if (std::find(r.angles.begin(), r.angles.end(), order) == r.angles.end())
             r.angles.push_back(order);
           if (total.most > angles && !reported[key]) {
@@ -583,7 +589,8 @@ designreport checkdesign(const char* name) {
     auto pool = m.angle_pools.find(k.first);
     keys[k.first] = {k.second, pool == m.angle_pools.end() ? &none : &pool->second};
   }
-  const oneangle same = sameangle(keys, groups);
+  // Shuffled pools hand out their angles in an order only the run's seed decides.
+  const oneangle same = m.shuffle_angles ? oneangle() : sameangle(keys, groups);
   if (same.found) {
     std::vector<float> others;
     for (const auto& k : keys)
@@ -662,6 +669,10 @@ designreport checkdesign(const char* name) {
     angles += (i ? " " : "") + number(m.rotation_angles[i]);
   setting("wait_lengths", waits.empty() ? "none (0 s)" : waits);
   setting("rotation_angles", angles.empty() ? "none" : angles);
+  setting("shuffle_angles", m.shuffle_angles ? "1" : "0");
+  if (m.shuffle_angles)
+    out << "Angle pools: shuffled at run time, once per condition, from a seed the run records;\n"
+           "  a condition's trials take its angles in that shuffled order.\n";
 
   out << "Trials: " << made.size() << " from " << watcher.sets.size() << " set line"
       << (watcher.sets.size() == 1 ? "" : "s") << "\n";

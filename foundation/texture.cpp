@@ -87,25 +87,6 @@ void rgbtex_t::bind() {
   texbind(texid);
 }
 
-#if defined(__GLIBC__)
-// initstate_r reads the record's old state pointer, so the record starts zeroed.
-randstream::randstream(unsigned seed) : data{}, state{} {
-  initstate_r(seed, reinterpret_cast<char*>(state), sizeof state, &data);
-}
-int randstream::next() {
-  int32_t r;
-  random_r(&data, &r);
-  return r;
-}
-#else
-randstream::randstream(unsigned seed) {
-  srand(seed);
-}
-int randstream::next() {
-  return rand();
-}
-#endif
-
 namespace {
 
 // Column by column, so that a seed gives the same picture whatever the image's row length.
@@ -125,7 +106,7 @@ void fillcolumns(unsigned char* data, int width, int height, int bytes_per_pixel
 }  // namespace
 
 void noisefill(unsigned char* data, int width, int height, int bytes_per_pixel) {
-  fillcolumns(data, width, height, bytes_per_pixel, [] { return rand(); });
+  fillcolumns(data, width, height, bytes_per_pixel, [] { return randomnumber(); });
 }
 
 void noisefill(unsigned char* data, int width, int height, int bytes_per_pixel,

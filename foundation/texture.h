@@ -4,8 +4,7 @@
 // GL; only the upload, bind and release touch the GL context.
 #pragma once
 #include <GL/gl.h>
-#include <cstdint>
-#include <cstdlib>
+#include "foundation/random.h"
 
 // RGBA texture record: four bytes a pixel (red, green, blue, alpha), row 0 first.
 struct rgbatex_t {
@@ -44,28 +43,11 @@ void gridnoise(rgbtex_t* tex, int width, int height, int nx, int ny);
 void upload(rgbatex_t* tex);
 void upload(rgbtex_t* tex);
 
-// The numbers rand() gives after srand(seed), from a generator state of its own. On glibc that
-// is random_r over a private state of the size rand's own uses, which takes no lock per number
-// and leaves rand's sequence alone; elsewhere it is rand itself, reseeded with srand(seed).
-class randstream {
- public:
-  explicit randstream(unsigned seed);
-  randstream(const randstream&) = delete;  // data points into state
-  randstream& operator=(const randstream&) = delete;
-  int next();  // the next number, 0 to RAND_MAX
-
- private:
-#if defined(__GLIBC__)
-  random_data data;   // random_r's bookkeeping over state
-  int32_t state[32];  // 128 bytes: the additive generator rand uses by default (degree 31)
-#endif
-};
-
 // Window-free pieces of the above.
-// Fills pixels column by column (all y of x = 0 first), three rand() calls a pixel for red,
-// green and blue; with 4 bytes a pixel the alpha byte is 255.
+// Fills pixels column by column (all y of x = 0 first), three numbers of the shared generator
+// (randomnumber) a pixel for red, green and blue; with 4 bytes a pixel the alpha byte is 255.
 void noisefill(unsigned char* data, int width, int height, int bytes_per_pixel);
-// The same fill with the numbers taken from `numbers` instead of rand().
+// The same fill with the numbers taken from `numbers` instead.
 void noisefill(unsigned char* data, int width, int height, int bytes_per_pixel,
                randstream* numbers);
 // Columns (k * width) / nx for k < nx and rows (k * height) / ny for k < ny take `colour`

@@ -1,20 +1,22 @@
 // generator: a pool of values drawn at random and removed, as a doubly linked list.
 // Used for cell numbers (generator<int>) and the trial pool (generator<trial*>). The pool owns
-// its nodes, never what a value points to. Constructing a pool and init() both reseed the C
-// library's generator with the time in whole seconds, so a run's draws follow from its start time.
+// its nodes, never what a value points to. Constructing a pool and init() both reseed the
+// program's generator (foundation/random.h) with the time in whole seconds, so a run's draws
+// follow from its start time.
 #pragma once
-#include <cstdlib>
 #include <ctime>
+
+#include "foundation/random.h"
 
 // Where every reseeding takes its seed: the calendar time in whole seconds. A replay of a
 // recorded trial puts the seeds its event log kept here; the live program never changes it.
 inline unsigned (*seedsource)() = +[] { return static_cast<unsigned>(time(nullptr)); };
-inline unsigned lastseed = 0;  // the seed of the latest reseed(), as passed to srand
+inline unsigned lastseed = 0;  // the seed of the latest reseed(), as passed to seedrandom
 
-// Seeds the C library's generator from seedsource and remembers the seed.
+// Seeds the program's generator from seedsource and remembers the seed.
 inline void reseed() {
   lastseed = seedsource();
-  srand(lastseed);
+  seedrandom(lastseed);
 }
 
 template <class T>
@@ -90,7 +92,7 @@ class generator {
   // so callers test `size` first.
   T randnum() {
     if (size <= 0) return T();
-    int r = rand() % size;
+    int r = randomnumber() % size;
     gen_node<T>* n = head;
     while (r-- > 0) n = n->next;
     return rem(n);

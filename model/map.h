@@ -85,11 +85,13 @@ class maphdl {
   char results_name[256];                       // full name of results_file, for messages about it
   char coord_name[256];                         // full name of coord_file, for messages about it
   char events_name[256];                        // full name of events_file, for messages about it
-  vec shift_step;        // the trial shift as drawn, in cells; instant shift zeroes shift_dir only
-  unsigned seed_layout;  // running trial: the seed reset_map started from (noise images)
-  unsigned seed_cells;   // running trial: the seed the candidate pool was made with (cells, shift)
-  int click_column;      // column of the cell the latest click was judged by
-  int click_row;         // row of that cell
+  vec shift_step;         // the trial shift as drawn, in cells; instant shift zeroes shift_dir only
+  unsigned seed_layout;   // running trial: the seed reset_map started from (noise images)
+  unsigned seed_cells;    // running trial: the seed the candidate pool was made with (cells, shift)
+  int click_column;       // column the latest click was judged by (grid position rounded down)
+  int click_row;          // row the latest click was judged by, likewise
+  bool shuffle_angles;    // setting shuffle_angles: each angle pool is shuffled once at start
+  unsigned shuffle_seed;  // the seed the pools were shuffled with (when shuffle_angles)
 
   maphdl();
   ~maphdl();
@@ -99,11 +101,13 @@ class maphdl {
   // Defaults, and the run's three files opened in `path` under the first free run number.
   // False when one cannot be created; the reason is then on standard error.
   bool init();
-  void loadsettings(const char* name);  // reads `path`/name; echoes into results_file
-  void reset_map();                     // lays out the running trial (needs a GL context)
-  void render(int phase);               // draws phase 0 WATCH .. 4 PICK (needs a GL context)
-  void finishshift();  // at the end of SHIFT: the under layer stands exactly one cell on
-  int checkclick(double x, double y);  // 0 target, 1 distractor, 2 empty, 3 already clicked
+  // Reads `path`/name, echoing into results_file; then, with shuffle_angles, shuffles the angle
+  // pools once from a fresh seed (shuffle_seed).
+  void loadsettings(const char* name);
+  void reset_map();        // lays out the running trial (needs a GL context)
+  void render(int phase);  // draws phase 0 WATCH .. 4 PICK (needs a GL context)
+  void finishshift();      // at the end of SHIFT: the under layer stands exactly one cell on
+  int checkclick(double x, double y);  // a clickresult
 
   // Builds num_trials_per_set trials for one set line and their angle pools; wait_pos is the
   // block's wait-length position, carried from set line to set line.
@@ -112,18 +116,32 @@ class maphdl {
 
 extern maphdl map;
 
+// What checkclick makes of a click. Off the grid: the click's column or row (its grid position
+// rounded down) lies outside the grid; it is recorded in `clicks` but names no cell.
+enum clickresult { click_target, click_distractor, click_empty, click_repeat, click_off_grid };
+
 // ---- results files (map_results.cpp) ----
 
 // The files of a run, by their index in openresults' arrays.
 enum { tab_results, coord_results, events_log, run_files };
 
 // Creates results<N>.txt, results_coord<N>.txt and results_events<N>.tsv in `folder` under the
-// smallest N for which none of the three names exists, and sets *number to N. Each file is
-// created exclusively, so an existing file is never emptied, even by a second run starting in
-// the same second. The full names go to names. On failure: one line on standard error naming
-// the file and the reason, every handle null, nothing left behind, false.
+// smallest N for which none of those three names nor the log's sidecar results_events<N>.json
+// exists, sets *number to N and syncs the folder, so the new entries survive a power cut. Each
+// file is created exclusively, so an existing file is never emptied, even by a second run
+// starting in the same second. The full names go to names. On failure: one line on standard
+// error naming the file (or folder) and the reason, every handle null, nothing left behind,
+// false.
 bool openresults(const char* folder, FILE* files[run_files], char names[run_files][256],
                  int* number);
+
+// Syncs a folder's entries to the disk (fsync of the folder itself), so that files created in
+// it or renamed into it are still there after a power cut; "" is the root folder. A file system
+// that cannot sync folders counts as synced. False, after one line on standard error naming
+// the folder and the reason, when the system refused.
+bool syncfolder(const char* folder);
+// How the run's files sync their folder: syncfolder. Tests put a recorder here.
+inline bool (*foldersync)(const char* folder) = syncfolder;
 
 // Pushes what the stream holds to its file and on to the disk (fsync). False, after one line on
 // standard error naming the file and the reason, when it did not get there (full disk, lost
@@ -235,7 +253,16 @@ void topclipplanes(float map_width, float map_height);
 std::pair<double, double> gridposition(double ox, double oy, float rotation, vec map_pos,
                                        float map_width, float map_height, int num_x, int num_y);
 
-// The cell number column * num_y + row of a grid position, each truncated toward zero. Positions
-// far off the grid (a click beside the picture un-projects to the far plane) are first held to
-// a range whose cell numbers fit an int, so they still name no cell of the grid.
-int gridcell(double gx, double gy, int num_y);
+// The column and row of a grid position: each rounded down, so that a position less than a
+// cell left of or below the grid lies in column or row -1, never on the edge's cells. Positions
+// far off the grid (a click beside the picture un-projects to the far plane) and NaN are first
+// held to +-2^20 cells, so both fit an int.
+std::pair<int, int> gridcolrow(double gx, double gy);
+// Whether (column, row) is a cell of a num_x x num_y grid, numbered column * num_y + row.
+bool ongrid(int column, int row, int num_x, int num_y);
+
+// ---- angle pools (map_trials.cpp) ----
+
+// Shuffles each pool once, in key order, with the shared generator as it stands: a draw among
+// n is randomnumber() % n. Seeded with the same seed, the same pools come out in the same order.
+void shufflepools(std::map<std::string, std::vector<float>>* pools);

@@ -2,8 +2,8 @@
 // and what that cell holds. The screen part (depth read-back, un-projection) is here; the
 // geometry back to the grid is pure. Scoring the answer is the mouse callback's.
 #include <algorithm>
-#include <climits>
 #include <cmath>
+#include <tuple>
 #include <GL/glu.h>
 #include "model/map.h"
 
@@ -11,8 +11,8 @@ namespace {
 
 const double pi = 3.1415926535898;
 
-// Grid positions beyond this many cells are far off the board; holding them here keeps
-// column * num_y + row inside an int for any grid the settings can describe.
+// Grid positions beyond this many cells are far off the board; holding them here keeps a
+// column and a row inside an int.
 const double far_off = 1 << 20;
 
 double hold(double v) {
@@ -42,11 +42,12 @@ std::pair<double, double> gridposition(double ox, double oy, float rotation, vec
   return {gx, gy};
 }
 
-int gridcell(double gx, double gy, int num_y) {
-  const long long column = static_cast<long long>(hold(gx));
-  const long long row = static_cast<long long>(hold(gy));
-  const long long cell = column * num_y + row;
-  return static_cast<int>(std::clamp<long long>(cell, INT_MIN, INT_MAX));
+std::pair<int, int> gridcolrow(double gx, double gy) {
+  return {static_cast<int>(std::floor(hold(gx))), static_cast<int>(std::floor(hold(gy)))};
+}
+
+bool ongrid(int column, int row, int num_x, int num_y) {
+  return column >= 0 && column < num_x && row >= 0 && row < num_y;
 }
 
 int maphdl::checkclick(double x, double y) {
@@ -71,15 +72,17 @@ int maphdl::checkclick(double x, double y) {
   std::pair<double, double> g =
       gridposition(ox, oy, rotation, map_pos, map_width, map_height, num_x, num_y);
   const double gx = hold(g.first), gy = hold(g.second);
-  const int cell = gridcell(gx, gy, num_y);
   clicks.emplace_back(static_cast<float>(gx), static_cast<float>(gy));
-  click_column = static_cast<int>(gx);  // held above, so within an int
-  click_row = static_cast<int>(gy);
+  // Rounded down: on the grid this is the cell the position lies in, as cutting toward zero
+  // would give; beside the grid it is a column or row outside it, never an edge cell.
+  std::tie(click_column, click_row) = gridcolrow(gx, gy);
+  if (!ongrid(click_column, click_row, num_x, num_y)) return click_off_grid;
+  const int cell = click_column * num_y + click_row;
 
-  if (!clicked_cells.sadd(cell)) return 3;
+  if (!clicked_cells.sadd(cell)) return click_repeat;
   for (gen_node<int>* n = target_cells.head; n; n = n->next)
-    if (n->value == cell) return 0;
+    if (n->value == cell) return click_target;
   for (gen_node<int>* n = distract_cells.head; n; n = n->next)
-    if (n->value == cell) return 1;
-  return 2;
+    if (n->value == cell) return click_distractor;
+  return click_empty;
 }

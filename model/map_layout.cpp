@@ -4,8 +4,6 @@
 // the cells is map_hittest's; the settings and the angle pools come from the settings reader.
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <ctime>
 #include "model/map.h"
 
 namespace {
@@ -151,8 +149,9 @@ void maphdl::reset_map() {
   defaultcolours(&tarcol, &num_tarcol);
 
   // The three images take their random numbers in this order, before the cells are drawn. They
-  // are rand's numbers after the seed, from a stream of their own: rand takes a lock per call,
-  // and the pool below reseeds rand before anything else draws from it.
+  // are the shared generator's numbers after the seed, from a stream of their own that the
+  // compiler can keep in registers; the pool below reseeds the shared one before anything else
+  // draws from it.
   rgbatex_t* layers[3] = {&map_tex, &under_tex, &background_tex};
   randstream numbers(seed_layout);
   for (rgbatex_t* t : layers) {
@@ -217,8 +216,8 @@ void maphdl::reset_map() {
   }
   glEndList();
 
-  shift_dir.x = rand() % 3 - 1;
-  shift_dir.y = rand() % 3 - 1;
+  shift_dir.x = randomnumber() % 3 - 1;
+  shift_dir.y = randomnumber() % 3 - 1;
   shift_dir.z = 0;
 
   const std::string key =

@@ -15,9 +15,13 @@
 
 namespace {
 
-// The three files of a run, in the order they are created: stem and extension.
-const char* const stems[run_files][2] = {
-    {"results", ".txt"}, {"results_coord", ".txt"}, {"results_events", ".tsv"}};
+// The names of a run, stem and extension: the three files in the order they are created, then
+// the log's sidecar, which the run writes later under a temporary name and renames into place.
+const int run_names = run_files + 1;
+const char* const stems[run_names][2] = {{"results", ".txt"},
+                                         {"results_coord", ".txt"},
+                                         {"results_events", ".tsv"},
+                                         {"results_events", ".json"}};
 
 // Formats folder/<stem><n><extension> into a 256-byte buffer; false when it does not fit.
 bool formname(char* out, const char* folder, int file, int n) {
@@ -63,8 +67,9 @@ bool openresults(const char* folder, FILE* files[run_files], char names[run_file
                  int* number) {
   for (int i = 0; i < run_files; i++) files[i] = nullptr, names[i][0] = '\0';
   *number = -1;
+  char sidecar[256];
   for (int n = 0; n < INT_MAX; n++) {
-    bool fits = true, free = true;
+    bool fits = formname(sidecar, folder, run_files, n), free = true;
     for (int i = 0; i < run_files; i++) fits = fits && formname(names[i], folder, i, n);
     if (!fits) {
       fprintf(stderr,
@@ -73,11 +78,18 @@ bool openresults(const char* folder, FILE* files[run_files], char names[run_file
       for (int i = 0; i < run_files; i++) names[i][0] = '\0';
       return false;
     }
+    // A sidecar alone is an earlier run's too: renaming the new one over it would lose it.
     for (int i = 0; i < run_files; i++) free = free && !taken(names[i]);
-    if (!free) continue;
+    if (!free || taken(sidecar)) continue;
     int made = 0;
     while (made < run_files && (files[made] = createnew(names[made])) != nullptr) made++;
     if (made == run_files) {
+      // The files are synced as they are written; their names live in the folder.
+      if (!foldersync(folder)) {
+        undo(files, names, made);
+        for (int i = 0; i < run_files; i++) names[i][0] = '\0';
+        return false;
+      }
       *number = n;
       return true;
     }
@@ -89,6 +101,18 @@ bool openresults(const char* folder, FILE* files[run_files], char names[run_file
   }
   fprintf(stderr, "cannot create a results file in %s: every run number is taken\n", folder);
   return false;
+}
+
+bool syncfolder(const char* folder) {
+  const char* name = folder[0] ? folder : "/";
+  int fd = open(name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  bool synced = fd >= 0 && fsync(fd) == 0;
+  // Some file systems keep no folder to sync (EINVAL); that is no failure of ours.
+  if (!synced && fd >= 0 && (errno == EINVAL || errno == ENOTSUP)) synced = true;
+  const int reason = errno;
+  if (fd >= 0) close(fd);
+  if (!synced) fprintf(stderr, "cannot sync the data folder %s: %s\n", name, strerror(reason));
+  return synced;
 }
 
 bool flushresults(FILE* f, const char* name) {

@@ -173,6 +173,28 @@ struct settingsreading {
     if (*p) tell(settingsnote::trailing, key, end, a, b, c);
   }
 
+  // A switch, 0 or 1. Never echoed: the tab results file's layout is older than any switch, and
+  // its readers know only the settings it has always held.
+  bool onoff(const char* key, const char* format, bool* field) {
+    int v = 0;
+    void* out[1] = {&v};
+    const char* end = nullptr;
+    if (scanvalues(r.buf, format, out, &end) < 1) {
+      if (beginswith(r.buf, key)) tell(settingsnote::partial, key, "", 0);
+      return false;
+    }
+    if (v != 0 && v != 1) {
+      std::string why = std::string(key) + " " + std::to_string(v) + " is neither 0 nor 1; " + key +
+                        " stays " + (*field ? "1" : "0");
+      tell(settingsnote::refused, key, why.c_str());
+      return true;
+    }
+    *field = v == 1;
+    tell(settingsnote::setting, key);
+    rest(end, key);
+    return true;
+  }
+
   bool number(const char* key, const char* format, float* field) {
     float v = *field;
     void* out[1] = {&v};
@@ -340,6 +362,7 @@ struct settingsreading {
       } else if (number("rotate_length", "rotate_length: %f", &m.rotate_length)) {
       } else if (strncmp(s, "tarcolsetstart:", 15) == 0) {
         colours("tarcolsetstart", &m.tarcol, &m.num_tarcol);
+      } else if (onoff("shuffle_angles", "shuffle_angles: %d", &m.shuffle_angles)) {
       } else if (!partial) {
         tell(settingsnote::nomatch, "");
       }
@@ -390,4 +413,11 @@ void maphdl::loadsettings(const char* name) {
   refusalprinter printer(full);
   readsettings(*this, in, &printer);
   fclose(in);
+  // Once the whole trial set is built, wherever the line stood: a seed of its own, so that the
+  // order follows from the seed recorded for the run and the design alone.
+  if (shuffle_angles) {
+    reseed();
+    shuffle_seed = lastseed;
+    shufflepools(&angle_pools);
+  }
 }

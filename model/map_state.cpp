@@ -64,7 +64,9 @@ maphdl::maphdl()
       seed_layout(0),
       seed_cells(0),
       click_column(0),
-      click_row(0) {}
+      click_row(0),
+      shuffle_angles(false),
+      shuffle_seed(0) {}
 
 void mapdefaults(maphdl& m) {
   m.wait_length = 2.0f;
@@ -100,6 +102,8 @@ void mapdefaults(maphdl& m) {
   m.num_blank_wait = 0;
   m.instant_shift = false;
   m.num_rotation_angles = 0;
+  m.shuffle_angles = false;
+  m.shuffle_seed = 0;
   m.map_tex.data = nullptr;
   m.under_tex.data = nullptr;
   m.background_tex.data = nullptr;

@@ -1,9 +1,11 @@
-// map_trials: building the trials of one target/distractor set line and their angle pools.
+// map_trials: building the trials of one target/distractor set line and their angle pools, and
+// shuffling the pools when the settings ask for it.
 // Owns how borders, blank waits and instant shifts are spread over a set and which wait length
 // each trial takes; drawing trials and taking angles belong to the run and the layout.
 #include <cassert>
-#include <cstdlib>
+#include <utility>
 
+#include "foundation/random.h"
 #include "model/map.h"
 
 namespace {
@@ -15,7 +17,7 @@ bool dealflag(long long left, int wanted, long long* given) {
   if (left <= wanted - *given)
     flag = true;
   else if (*given < wanted)
-    flag = rand() % 2 == 1;
+    flag = randomnumber() % 2 == 1;
   if (flag) ++*given;
   return flag;
 }
@@ -48,5 +50,15 @@ void maphdl::addtrialset(int targets, int distracts, int* wait_pos) {
 
     ++*wait_pos;
     if (*wait_pos >= num_wait_lengths) *wait_pos = 0;
+  }
+}
+
+void shufflepools(std::map<std::string, std::vector<float>>* pools) {
+  assert(pools && "shufflepools needs the pools to shuffle");
+  // Fisher-Yates from the end, a draw among n being randomnumber() % n as everywhere in the model.
+  for (auto& entry : *pools) {
+    std::vector<float>& pool = entry.second;
+    for (size_t i = pool.size(); i > 1; i--)
+      std::swap(pool[i - 1], pool[static_cast<size_t>(randomnumber()) % i]);
   }
 }

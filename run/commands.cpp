@@ -1,5 +1,7 @@
 // commands: the input callbacks. 'g' on the idle screen starts the next trial (or ends the run
-// when none is left), 's' in PICK finishes it, and mouse events in PICK are scored and logged.
+// when none is left), 's' in PICK finishes it, and clicks in PICK are scored and logged. Input
+// counts only once PICK is on screen: earlier clicks and 's' in a trial are logged as `early`
+// and do nothing; the wheel is logged and never scored.
 // The phases in between belong to the phase loop; the byte formats to records.cpp and
 // events.cpp; the hit test to the map.
 #include <GL/glut.h>
@@ -25,6 +27,8 @@ void starttrial() {
     printf("There are no trials to run: the settings file defines none.\n");
     exit(EXIT_FAILURE);
   }
+  // The last trial's points, should no idle frame have been drawn since its 's'.
+  scoreidle();
   trial* t = map.trials.randnum();
   assert(t->wait_index >= 0 && t->wait_index < 100 &&
          "starttrial: a trial's wait_index must point into wait_lengths");
@@ -79,12 +83,28 @@ void finishtrial() {
   flushrecords();
 }
 
+// An `early` row: input in a trial before PICK was shown. A key has no position or button.
+void early(int button, bool pressed, int x, int y, char key) {
+  clickrow c = {};
+  c.onset = display.gettime(), c.trial = map.trial_count, c.frame = display.frame_count;
+  c.x_px = x, c.y_px = y, c.grid_x = c.grid_y = std::nanf("");
+  c.button = button, c.pressed = pressed, c.early = true, c.key = key;
+  events.click(c);
+}
+
 }  // namespace
 
-void keydownfunc(unsigned char key, int, int) {
+void keydownfunc(unsigned char key, int x, int y) {
   keys.keydown(key);
   if (key == 'g' && prgm_stat == 0) starttrial();
-  if (key == 's' && prgm_stat == 5) finishtrial();
+  if (key == 's' && prgm_stat >= 1 && prgm_stat <= 5) {
+    // The phase is PICK a frame before PICK is seen: an 's' then would end a trial whose
+    // subject never saw the question.
+    if (pickshown())
+      finishtrial();
+    else
+      early(-1, true, x, y, 's');
+  }
 }
 
 void keyupfunc(unsigned char key, int, int) {
@@ -92,30 +112,42 @@ void keyupfunc(unsigned char key, int, int) {
 }
 
 void mousefunc(int button, int state, int x, int y) {
-  if (prgm_stat != 5) return;
+  if (prgm_stat == 0) return;  // the idle screen: no trial to record it in
+  const bool pressed = state == GLUT_DOWN;
+  if (!pickshown()) {
+    early(button, pressed, x, y, 0);
+    return;
+  }
   const double now = display.gettime();
+  const float nan = std::nanf("");
+  // The toolkit reports the wheel as presses and releases of buttons 3 and 4 (and a sideways
+  // wheel as 5 and 6): only the three buttons click.
+  if (button < GLUT_LEFT_BUTTON || button > GLUT_RIGHT_BUTTON) {
+    events.click({now, map.trial_count, display.frame_count, x, y, nan, nan, 0, 0, click_wheel, 0,
+                  button, pressed});
+    return;
+  }
   const size_t clicks = map.clicks.size();
   // The toolkit counts y from the top of the window, the map from the bottom.
   const int result =
       hooks.checkclick(static_cast<double>(x), static_cast<double>(display.height - y));
-  const float nan = std::nanf("");
   const std::pair<float, float> at =
       map.clicks.size() > clicks ? map.clicks.back() : std::make_pair(nan, nan);
   // Every button's press and release is judged alike; the log keeps which it was, so that a
   // reader can tell a subject's second click on a cell from the release of the first.
   events.click({now, map.trial_count, display.frame_count, x, y, at.first, at.second,
-                map.click_column, map.click_row, result, 0, button, state == GLUT_DOWN});
+                map.click_column, map.click_row, result, 0, button, pressed});
   switch (result) {
-    case 0:
+    case click_target:
       nhits_t += 1, total_hits += 1;
       break;
-    case 1:
+    case click_distractor:
       nhits_d += 1, total_hits += 1;
       break;
-    case 2:
+    case click_empty:
       nhits_e += 1, total_hits += 1;
       break;
     default:
-      break;  // the cell already scored in this trial
+      break;  // the cell already scored in this trial, or no cell of the grid
   }
 }

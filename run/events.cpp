@@ -15,6 +15,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "model/map.h"
+
 eventlog events;
 
 const eventcolumninfo event_column_info[event_columns] = {
@@ -52,15 +54,23 @@ const eventcolumninfo event_column_info[event_columns] = {
     {"seed_layout", "trial_start: the value passed to srand at the start of the layout", nullptr},
     {"seed_cells", "trial_start: the value passed to srand when the candidate pool was made",
      nullptr},
-    {"x_px", "click: window x as the toolkit gave it, from the left", "px"},
-    {"y_px", "click: window y as the toolkit gave it, from the top", "px"},
+    {"x_px", "click, early: window x as the toolkit gave it, from the left", "px"},
+    {"y_px", "click, early: window y as the toolkit gave it, from the top", "px"},
     {"grid_x", "click: position across the layer beneath, as the coordinate file's clicks X",
      "cells"},
     {"grid_y", "click: position up the layer beneath, as the coordinate file's clicks Y", "cells"},
-    {"col", "click: the column the hit test used (grid_x truncated toward zero)", nullptr},
-    {"row", "click: the row the hit test used (grid_y truncated toward zero)", nullptr},
-    {"result", "click: what the clicked cell held", nullptr},
-    {"rt", "click: time since PICK's onset; clicks are seen between frames, so to about a frame",
+    {"col",
+     "click: the column the hit test used, grid_x rounded down; outside 0 to num_x - 1 the click "
+     "was off the grid",
+     nullptr},
+    {"row",
+     "click: the row the hit test used, grid_y rounded down; outside 0 to num_y - 1 the click "
+     "was off the grid",
+     nullptr},
+    {"result", "click: what the clicked cell held, or why the click scored nothing", nullptr},
+    {"rt",
+     "click: time since PICK's onset, never negative; clicks are seen between frames, so to "
+     "about a frame",
      "s"},
     {"targets_hit", "trial_end: target cells clicked, as the tab results file", nullptr},
     {"distracts_hit", "trial_end: distractor cells clicked, as the tab results file", nullptr},
@@ -68,16 +78,18 @@ const eventcolumninfo event_column_info[event_columns] = {
     {"total_hit", "trial_end: all cells clicked, each once, as the tab results file", nullptr},
     {"score", "trial_end: targets_hit - distracts_hit - empty_hit", nullptr},
     {"button",
-     "click: the mouse button as the toolkit numbers it: 0 left, 1 middle, 2 right, "
+     "click, early: the mouse button as the toolkit numbers it: 0 left, 1 middle, 2 right, "
      "3 and 4 the wheel turned up and down",
      nullptr},
-    {"action", "click: whether the button went down or came up", nullptr},
+    {"action", "click, early: whether the button went down or came up", nullptr},
+    {"key", "early: the key typed before PICK was shown", nullptr},
 };
 
 namespace {
 
 const char* const phase_names[6] = {"", "WATCH", "SHIFT", "ROTATE", "WAIT", "PICK"};
-const char* const result_names[4] = {"target", "distractor", "empty", "repeat"};
+const char* const result_names[6] = {"target", "distractor", "empty",
+                                     "repeat", "off_grid",   "wheel"};
 
 // One line of the log being filled: every cell n/a until set.
 class row {
@@ -178,17 +190,27 @@ void writephaserow(FILE* f, const phaserow& r) {
 }
 
 void writeclickrow(FILE* f, const clickrow& r) {
-  row out(r.onset, r.trial, "click", r.frame);
+  row out(r.onset, r.trial, r.early ? "early" : "click", r.frame);
+  if (r.early && r.key) {
+    out.set(ev_key, "%c", r.key);
+    out.write(f);
+    return;
+  }
   out.set(ev_x_px, "%d", r.x_px);
   out.set(ev_y_px, "%d", r.y_px);
-  out.set(ev_grid_x, "%f", static_cast<double>(r.grid_x));
-  out.set(ev_grid_y, "%f", static_cast<double>(r.grid_y));
-  out.set(ev_col, "%d", r.col);
-  out.set(ev_row, "%d", r.row);
-  out.set(ev_result, "%s", result_names[r.result >= 0 && r.result <= 3 ? r.result : 3]);
-  out.set(ev_rt, "%.6f", r.rt);
   out.set(ev_button, "%d", r.button);
   out.set(ev_action, "%s", r.pressed ? "press" : "release");
+  if (!r.early) {
+    const bool placed = r.result != click_wheel && !std::isnan(r.grid_x);
+    if (placed) {
+      out.set(ev_grid_x, "%f", static_cast<double>(r.grid_x));
+      out.set(ev_grid_y, "%f", static_cast<double>(r.grid_y));
+      out.set(ev_col, "%d", r.col);
+      out.set(ev_row, "%d", r.row);
+    }
+    out.set(ev_result, "%s", result_names[r.result >= 0 && r.result <= 5 ? r.result : 3]);
+    out.set(ev_rt, "%.6f", r.rt);
+  }
   out.write(f);
 }
 
@@ -257,7 +279,7 @@ void eventlog::trialend(FILE* f, const trialendrow& r) {
   }
   if (phase_ == 5) closephase(f, r.onset, false);
   for (clickrow& c : clicks_) {
-    c.rt = c.onset - onset_;
+    if (!c.early) c.rt = c.onset - onset_;
     if (f) writeclickrow(f, c);
   }
   if (f) writetrialend(f, r);
@@ -269,112 +291,265 @@ void eventlog::trialend(FILE* f, const trialendrow& r) {
 
 namespace {
 
-// A JSON string: quotes, backslashes and control characters escaped; other bytes as they are.
-void jsonstring(FILE* f, const char* s) {
-  if (!s) {
-    fputs("null", f);
-    return;
+// Length of the well-formed UTF-8 sequence that starts at s (n bytes left): 1 to 4, or 0 when
+// the byte there starts none (a stray continuation byte, an overlong form, a surrogate, a code
+// point beyond U+10FFFF, or a sequence cut short).
+size_t utf8length(const unsigned char* s, size_t n) {
+  const unsigned char c = s[0];
+  if (c < 0x80) return 1;
+  size_t len;
+  unsigned char lo = 0x80, hi = 0xbf;  // the range of the second byte
+  if (c >= 0xc2 && c <= 0xdf) {
+    len = 2;
+  } else if (c >= 0xe0 && c <= 0xef) {
+    len = 3;
+    if (c == 0xe0) lo = 0xa0;  // no overlong forms
+    if (c == 0xed) hi = 0x9f;  // no surrogates
+  } else if (c >= 0xf0 && c <= 0xf4) {
+    len = 4;
+    if (c == 0xf0) lo = 0x90;
+    if (c == 0xf4) hi = 0x8f;  // nothing beyond U+10FFFF
+  } else {
+    return 0;
   }
-  fputc('"', f);
-  for (const unsigned char* c = reinterpret_cast<const unsigned char*>(s); *c; ++c) {
-    if (*c == '"' || *c == '\\')
-      fprintf(f, "\\%c", *c);
-    else if (*c < 0x20)
-      fprintf(f, "\\u%04x", *c);
-    else
-      fputc(*c, f);
-  }
-  fputc('"', f);
+  if (n < len || s[1] < lo || s[1] > hi) return 0;
+  for (size_t i = 2; i < len; i++)
+    if (s[i] < 0x80 || s[i] > 0xbf) return 0;
+  return len;
 }
 
+bool validutf8(const std::string& s) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(s.data());
+  for (size_t i = 0, len; i < s.size(); i += len)
+    if ((len = utf8length(p + i, s.size() - i)) == 0) return false;
+  return true;
+}
+
+// A JSON string: quotes, backslashes and control characters escaped, well-formed UTF-8 as it
+// is, and every other byte as \u00XX, so the text is valid JSON and such a byte reads as the
+// Latin-1 character of its value.
 void jsonstring(FILE* f, const std::string& s) {
-  jsonstring(f, s.c_str());
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(s.data());
+  fputc('"', f);
+  for (size_t i = 0; i < s.size();) {
+    const size_t len = utf8length(p + i, s.size() - i);
+    static const char controls[] = "\b\f\n\r\t";
+    const char* const shortform = p[i] ? strchr(controls, p[i]) : nullptr;
+    if (p[i] == '"' || p[i] == '\\') {
+      fprintf(f, "\\%c", p[i]);
+    } else if (shortform) {
+      fprintf(f, "\\%c", "bfnrt"[shortform - controls]);
+    } else if (len == 0 || p[i] < 0x20) {
+      fprintf(f, "\\u%04x", p[i]);
+    } else {
+      fwrite(p + i, 1, len, f);
+      i += len;
+      continue;
+    }
+    i++;
+  }
+  fputc('"', f);
 }
 
-void key(FILE* f, const char* name) {
-  fputs(",\n  ", f);
-  jsonstring(f, name);
-  fputs(": ", f);
+void jsonstring(FILE* f, const char* s) {
+  if (s)
+    jsonstring(f, std::string(s));
+  else
+    fputs("null", f);
+}
+
+// The exact bytes, percent-encoded: every byte outside printable ASCII, and '%', as %XX.
+std::string percentencoded(const std::string& s) {
+  std::string out;
+  for (unsigned char c : s) {
+    char hex[4];
+    snprintf(hex, sizeof hex, "%%%02X", c);
+    out += c < 0x20 || c > 0x7e || c == '%' ? hex : std::string(1, static_cast<char>(c));
+  }
+  return out;
+}
+
+// The shortest decimal that reads back as the same float: 0.3 rather than 0.300000012, and
+// whole numbers whole (30, not 3e+01).
+std::string jsonnumber(float v) {
+  if (!std::isfinite(v)) return "null";
+  char text[64];
+  if (v == std::trunc(v) && std::fabs(v) < 1e15f) {
+    snprintf(text, sizeof text, "%.0f", static_cast<double>(v));
+    return text;
+  }
+  for (int digits = 1; digits <= 9; digits++) {
+    snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(v));
+    if (strtof(text, nullptr) == v) break;
+  }
+  return text;
+}
+
+std::string jsonnumbers(const std::vector<float>& values) {
+  std::string out = "[";
+  for (size_t i = 0; i < values.size(); i++) out += (i ? ", " : "") + jsonnumber(values[i]);
+  return out + "]";
+}
+
+// Writes an object's members one a line at the depth given, the commas between them.
+class members {
+ public:
+  members(FILE* f, int depth) : f_(f), depth_(depth) { fputc('{', f); }
+  // Starts the next member: its name and the colon; the caller writes the value.
+  FILE* key(const std::string& name) {
+    fprintf(f_, "%s\n%*s", first_ ? "" : ",", 2 * depth_, "");
+    first_ = false;
+    jsonstring(f_, name);
+    fputs(": ", f_);
+    return f_;
+  }
+  // A string that may hold any bytes; with `exact`, when they are not UTF-8, also
+  // <name>_bytes with the bytes percent-encoded.
+  void text(const std::string& name, const std::optional<std::string>& value, bool exact) {
+    if (!value) {
+      fputs("null", key(name));
+      return;
+    }
+    jsonstring(key(name), *value);
+    if (exact && !validutf8(*value)) jsonstring(key(name + "_bytes"), percentencoded(*value));
+  }
+  void close() { fprintf(f_, "\n%*s}", 2 * (depth_ - 1), ""); }
+
+ private:
+  FILE* f_;
+  int depth_;
+  bool first_ = true;
+};
+
+// The levels of the columns that have them: value and meaning.
+using levels = std::vector<std::pair<const char*, const char*>>;
+const levels event_levels = {
+    {"trial_start", "'g' started the trial and its map was laid out"},
+    {"WATCH", "the map sways; the targets show red through their holes"},
+    {"SHIFT", "the layer beneath moves by one cell"},
+    {"ROTATE", "the whole map turns by the trial's angle"},
+    {"WAIT", "the map stands still, or the screen is blank"},
+    {"PICK", "the subject clicks the cells where the targets now are"},
+    {"early",
+     "a mouse event or an 's' in the trial before PICK was shown; it did nothing and is in "
+     "neither results file"},
+    {"click", "a press or release of a mouse button while PICK was shown"},
+    {"trial_end", "'s' finished the trial"}};
+const levels result_levels = {
+    {"target", "a target cell, scored +1"},
+    {"distractor", "a distractor cell, scored -1"},
+    {"empty", "a cell holding neither, scored -1"},
+    {"repeat", "a cell already clicked in this trial, not scored"},
+    {"off_grid",
+     "col or row outside the grid: not scored and no cell taken, but in the coordinate file's "
+     "clicks"},
+    {"wheel",
+     "the wheel turned (button 3 or 4): no click, not scored and not in the coordinate file"}};
+const levels action_levels = {{"press", "the button went down"}, {"release", "the button came up"}};
+const levels key_levels = {{"s", "'s', which finishes PICK once PICK is shown"}};
+
+const levels* levelsof(int column) {
+  switch (column) {
+    case ev_event:
+      return &event_levels;
+    case ev_result:
+      return &result_levels;
+    case ev_action:
+      return &action_levels;
+    case ev_key:
+      return &key_levels;
+  }
+  return nullptr;
 }
 
 }  // namespace
 
 void writesidecar(FILE* f, const sidecarfacts& s) {
-  fputs("{\n  \"description\": ", f);
-  jsonstring(f,
-             "The event log of one run of spatialmemory: one row per trial start, phase shown, "
-             "click and trial end, in the order they happened, beside the run's two results "
-             "files.");
-  key(f, "columns");
-  fputs("{", f);
+  members top(f, 1);
   for (int i = 0; i < event_columns; i++) {
     const eventcolumninfo& c = event_column_info[i];
-    fputs(i ? ",\n    " : "\n    ", f);
-    jsonstring(f, c.name);
-    fputs(": {\"description\": ", f);
-    jsonstring(f, c.description);
-    if (c.units) fputs(", \"units\": ", f), jsonstring(f, c.units);
-    if (i == ev_event) {
-      fputs(
-          ", \"levels\": {"
-          "\"trial_start\": \"'g' started the trial and its map was laid out\", "
-          "\"WATCH\": \"the map sways; the targets show red through their holes\", "
-          "\"SHIFT\": \"the layer beneath moves by one cell\", "
-          "\"ROTATE\": \"the whole map turns by the trial's angle\", "
-          "\"WAIT\": \"the map stands still, or the screen is blank\", "
-          "\"PICK\": \"the subject clicks the cells where the targets now are\", "
-          "\"click\": \"a mouse press or release in PICK\", "
-          "\"trial_end\": \"'s' finished the trial\"}",
-          f);
-    } else if (i == ev_result) {
-      fputs(
-          ", \"levels\": {"
-          "\"target\": \"a target cell, scored +1\", "
-          "\"distractor\": \"a distractor cell, scored -1\", "
-          "\"empty\": \"a cell holding neither, scored -1\", "
-          "\"repeat\": \"a cell already clicked in this trial, not scored\"}",
-          f);
-    } else if (i == ev_action) {
-      fputs(
-          ", \"levels\": {"
-          "\"press\": \"the button went down\", "
-          "\"release\": \"the button came up\"}",
-          f);
+    FILE* out = top.key(c.name);
+    fputs("{\"Description\": ", out);
+    jsonstring(out, c.description);
+    if (c.units) fputs(", \"Units\": ", out), jsonstring(out, c.units);
+    if (const levels* l = levelsof(i)) {
+      fputs(", \"Levels\": {", out);
+      for (size_t k = 0; k < l->size(); k++) {
+        fputs(k ? ", " : "", out);
+        jsonstring(out, (*l)[k].first);
+        fputs(": ", out);
+        jsonstring(out, (*l)[k].second);
+      }
+      fputs("}", out);
     }
-    fputs("}", f);
+    fputs("}", out);
   }
-  fputs("\n  }", f);
-  key(f, "program"), jsonstring(f, "spatialmemory");
-  key(f, "version"), jsonstring(f, SPATIALMEMORY_VERSION);
-  key(f, "started"), jsonstring(f, s.started);
-  key(f, "run_number"), fprintf(f, "%d", s.run_number);
-  key(f, "results_file"), jsonstring(f, s.results_file);
-  key(f, "coord_file"), jsonstring(f, s.coord_file);
-  key(f, "events_file"), jsonstring(f, s.events_file);
-  key(f, "settings_file"), jsonstring(f, s.settings_file);
-  key(f, "settings_sha256");
-  jsonstring(f, s.settings_sha256.empty() ? nullptr : s.settings_sha256.c_str());
-  key(f, "pilot"), fputs(s.pilot ? "true" : "false", f);
-  key(f, "screen_width"), fprintf(f, "%d", s.screen_width);
-  key(f, "screen_height"), fprintf(f, "%d", s.screen_height);
-  key(f, "viewport");
-  fprintf(f, "[%d, %d, %d, %d]", s.viewport[0], s.viewport[1], s.viewport[2], s.viewport[3]);
-  key(f, "gl_vendor"), jsonstring(f, s.gl_vendor);
-  key(f, "gl_renderer"), jsonstring(f, s.gl_renderer);
-  key(f, "gl_version"), jsonstring(f, s.gl_version);
-  key(f, "swap_interval_requested"), fputs("1", f);
-  key(f, "swap_synced"), fputs(s.swap_synced ? "true" : "false", f);
-  key(f, "swap_control"), jsonstring(f, s.swap_control);
-  key(f, "refresh_interval_ms");
+
+  top.key("StimulusPresentation");
+  members screen(f, 2);
+  jsonstring(screen.key("SoftwareName"), "spatialmemory");
+  jsonstring(screen.key("SoftwareVersion"), SPATIALMEMORY_VERSION);
+  jsonstring(screen.key("OperatingSystem"), s.operating_system);
+  jsonstring(screen.key("ScreenResolution"),
+             std::to_string(s.screen_width) + "x" + std::to_string(s.screen_height));
+  // Only swaps synced to the display pace the frames by its refresh; otherwise the measured
+  // interval is how fast the program drew.
+  if (s.swap_synced && std::isfinite(s.refresh_interval_ms) && s.refresh_interval_ms > 0)
+    fprintf(screen.key("ScreenRefreshRate"), "%.3f", 1000 / s.refresh_interval_ms);
+  screen.close();
+
+  top.key("spatialmemory");
+  members run(f, 2);
+  jsonstring(run.key("description"),
+             "The event log of one run of spatialmemory: one row per trial start, phase shown, "
+             "input before PICK was shown, click and trial end, in the order they happened, "
+             "beside the run's two results files.");
+  jsonstring(run.key("program"), "spatialmemory");
+  jsonstring(run.key("version"), SPATIALMEMORY_VERSION);
+  jsonstring(run.key("started"), s.started);
+  fprintf(run.key("run_number"), "%d", s.run_number);
+  jsonstring(run.key("results_file"), s.results_file);
+  jsonstring(run.key("coord_file"), s.coord_file);
+  jsonstring(run.key("events_file"), s.events_file);
+  run.text("settings_file", s.settings_file, true);
+  jsonstring(run.key("settings_sha256"),
+             s.settings_sha256.empty() ? nullptr : s.settings_sha256.c_str());
+  fputs(s.pilot ? "true" : "false", run.key("pilot"));
+  fprintf(run.key("screen_width"), "%d", s.screen_width);
+  fprintf(run.key("screen_height"), "%d", s.screen_height);
+  fprintf(run.key("viewport"), "[%d, %d, %d, %d]", s.viewport[0], s.viewport[1], s.viewport[2],
+          s.viewport[3]);
+  jsonstring(run.key("gl_vendor"), s.gl_vendor);
+  jsonstring(run.key("gl_renderer"), s.gl_renderer);
+  jsonstring(run.key("gl_version"), s.gl_version);
+  fputs("1", run.key("swap_interval_requested"));
+  fputs(s.swap_synced ? "true" : "false", run.key("swap_synced"));
+  jsonstring(run.key("swap_control"), s.swap_control);
   if (std::isnan(s.refresh_interval_ms))
-    fputs("null", f);
+    fputs("null", run.key("refresh_interval_ms"));
   else
-    fprintf(f, "%.3f", s.refresh_interval_ms);
-  key(f, "clock");
-  jsonstring(f,
+    fprintf(run.key("refresh_interval_ms"), "%.3f", s.refresh_interval_ms);
+  jsonstring(run.key("clock"),
              "CLOCK_MONOTONIC, in seconds since the program started; it does not follow changes "
              "of the wall clock");
-  fputs("\n}\n", f);
+  run.text("participant", s.participant, false);
+  run.text("session", s.session, false);
+  run.text("settings_text", s.settings_text, true);
+  fputs(jsonnumbers(s.wait_lengths).c_str(), run.key("wait_lengths"));
+  fputs(jsonnumbers(s.rotation_angles).c_str(), run.key("rotation_angles"));
+  fputs(s.shuffle_angles ? "true" : "false", run.key("shuffle_angles"));
+  if (s.shuffle_seed)
+    fprintf(run.key("shuffle_seed"), "%u", *s.shuffle_seed);
+  else
+    fputs("null", run.key("shuffle_seed"));
+  run.key("angle_pools");
+  members pools(f, 3);
+  for (const auto& pool : s.angle_pools)
+    fputs(jsonnumbers(pool.second).c_str(), pools.key(pool.first));
+  pools.close();
+  run.close();
+  top.close();
+  fputc('\n', f);
 }
 
 bool savesidecar(const char* name, const sidecarfacts& s) {
@@ -398,8 +573,13 @@ bool savesidecar(const char* name, const sidecarfacts& s) {
   if (!saved) {
     unlink(temp.c_str());
     fprintf(stderr, "cannot write the results file %s: %s\n", name, strerror(reason));
+    return false;
   }
-  return saved;
+  // The rename lives in the folder: synced too, or a power cut could leave the old sidecar,
+  // or none.
+  const char* slash = strrchr(name, '/');
+  const std::string folder = slash ? std::string(name, slash) : ".";
+  return foldersync(folder.c_str());
 }
 
 std::string sidecarname(const char* events_name) {
@@ -421,17 +601,23 @@ std::string isolocaltime(long long t) {
   return std::string(text) + zone;
 }
 
-std::string sha256file(const char* name) {
+std::optional<std::string> readbytes(const char* name) {
   FILE* f = fopen(name, "rb");
-  if (!f) return "";
-  sha256_ctx ctx;
-  sha256_init(&ctx);
-  unsigned char buffer[65536];
+  if (!f) return std::nullopt;
+  std::string bytes;
+  char buffer[65536];
   size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) sha256_update(&ctx, n, buffer);
+  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, n);
   const bool read = !ferror(f);
   fclose(f);
-  if (!read) return "";
+  if (!read) return std::nullopt;
+  return bytes;
+}
+
+std::string sha256hex(const std::string& bytes) {
+  sha256_ctx ctx;
+  sha256_init(&ctx);
+  sha256_update(&ctx, bytes.size(), reinterpret_cast<const uint8_t*>(bytes.data()));
   unsigned char digest[SHA256_DIGEST_SIZE];
   sha256_digest(&ctx, sizeof digest, digest);
   std::string hex;

@@ -1,13 +1,17 @@
 // events: the event log results_events<N>.tsv, the run's third record: when each phase was on
-// screen and how its frames were paced, every click in PICK in the order made, and each trial's
-// condition and seeds; and its sidecar results_events<N>.json, which describes the columns and
-// the run (program, settings, screen, GL, swap control, refresh interval).
+// screen and how its frames were paced, every mouse event in PICK in the order made (and any
+// click or 's' that came before PICK was shown), and each trial's condition and seeds; and its
+// sidecar results_events<N>.json, laid out as a BIDS events sidecar: each column described,
+// the software and screen under StimulusPresentation, and the run's own facts (files, settings
+// and design, participant, GL, swap control, refresh interval) under "spatialmemory".
 // The row formats and the frame statistics are pure, on a FILE* and on swap times; `eventlog`
 // keeps the running trial's rows in order. Opening the log under the run number is the map's;
 // when rows are flushed and synced (at 'g' and 's') is the commands' business.
 #pragma once
 #include <cstdio>
 #include <limits>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,7 +27,7 @@ enum eventcolumn {
   ev_rotate_angle, ev_shift_x, ev_shift_y, ev_layout_ms, ev_seed_layout, ev_seed_cells,
   ev_x_px, ev_y_px, ev_grid_x, ev_grid_y, ev_col, ev_row, ev_result, ev_rt,
   ev_targets_hit, ev_distracts_hit, ev_empty_hit, ev_total_hit, ev_score,
-  ev_button, ev_action,
+  ev_button, ev_action, ev_key,
   event_columns
 };
 // clang-format on
@@ -84,17 +88,24 @@ struct phaserow {
 };
 void writephaserow(FILE* f, const phaserow& r);
 
+// The result of a click row of a button that never scores (the wheel), after checkclick's.
+constexpr int click_wheel = 5;
+
+// A mouse event in PICK (event `click`), or a mouse event or 's' in a trial before PICK was
+// shown (event `early`, which has no position on the grid, result or rt).
 struct clickrow {
-  double onset;          // clock when the press or release reached the program, seconds
+  double onset;          // clock when the event reached the program, seconds
   int trial;             // the trial's number
-  double frame;          // display frame counter at the click
+  double frame;          // display frame counter at the event
   int x_px, y_px;        // window pixels as the toolkit gave them, y from the top
-  float grid_x, grid_y;  // grid position the hit test recorded, cells
-  int col, row;          // the cell the hit test judged
-  int result;            // 0 target, 1 distractor, 2 empty, 3 repeat
-  double rt;             // seconds since PICK's onset
+  float grid_x, grid_y;  // grid position the hit test recorded, cells; NaN: none (n/a)
+  int col, row;          // column and row the hit test judged (grid position rounded down)
+  int result;            // a clickresult, or click_wheel (no grid position then)
+  double rt;             // seconds since PICK's onset; set at 's'
   int button;            // the toolkit's button: 0 left, 1 middle, 2 right, 3 and 4 the wheel
   bool pressed;          // a press; false for a release
+  bool early = false;    // before PICK was shown: an `early` row
+  char key = 0;          // an early key ('s'); 0 for a mouse event
 };
 void writeclickrow(FILE* f, const clickrow& r);
 
@@ -121,9 +132,9 @@ class eventlog {
   // it was drawn with, the clock right after the swap, and the phase's set length (seconds;
   // read only from its first frame). True when the frame was the first of a phase 1..5.
   bool swapped(FILE* f, int phase, double frame, double now, double set_length);
-  // A mouse event in PICK; its rt is taken at 's', from PICK's onset.
+  // A mouse event in PICK, or an early event; a click's rt is taken at 's', from PICK's onset.
   void click(const clickrow& c);
-  // 's': PICK's row, the click rows and trial_end.
+  // 's': PICK's row, the early and click rows in the order they came, and trial_end.
   void trialend(FILE* f, const trialendrow& r);
   // Median of the first refresh_frames frame intervals since start-up, ms; NaN until then.
   double refresh_ms() const { return refresh_ms_; }
@@ -136,7 +147,7 @@ class eventlog {
   double frame_ = 0;              // the frame counter its first frame was drawn with
   double set_length_ = 0;         // its set length, seconds
   framestats stats_;              // its frames
-  std::vector<clickrow> clicks_;  // PICK's clicks so far
+  std::vector<clickrow> clicks_;  // the trial's early rows and PICK's clicks so far
   std::vector<double> startup_;   // frame intervals since start-up, until refresh_frames
   double last_swap_ = -1;         // the latest swap of all, seconds; -1 before the first
   double refresh_ms_ = std::numeric_limits<double>::quiet_NaN();  // see refresh_ms()
@@ -148,31 +159,51 @@ extern eventlog events;
 
 struct sidecarfacts {
   std::string started;       // local start time with zone, ISO 8601
-  int run_number;            // N
+  int run_number = -1;       // N
+  std::string folder;        // the data folder in full (not in the sidecar: the start-up line's)
   std::string results_file;  // the three names, without folder
   std::string coord_file;
   std::string events_file;
-  std::string settings_file;    // full name of the settings file read
+  std::string settings_file;    // full name of the settings file read; any bytes
   std::string settings_sha256;  // hex SHA-256 of its bytes; "" when it could not be read
-  bool pilot;                   // a pilot run in a window
-  int screen_width;             // window size, pixels
-  int screen_height;
-  int viewport[4];  // the 16:10 picture: x, y (from the bottom), width, height
+  std::optional<std::string> settings_text;  // its whole text, any bytes; none when unread
+  std::optional<std::string> participant;    // --participant; none when not given
+  std::optional<std::string> session;        // --session, likewise
+  std::vector<float> wait_lengths;           // as read, seconds, in file order
+  std::vector<float> rotation_angles;        // as read, degrees, in file order
+  bool shuffle_angles = false;               // the pools were shuffled at start
+  std::optional<unsigned> shuffle_seed;      // the seed they were shuffled with
+  // Condition key -> its angles in the order its trials will take them, as the run starts.
+  std::map<std::string, std::vector<float>> angle_pools;
+  std::string operating_system;  // system name, release and machine, as uname gives them
+  bool pilot = false;            // a pilot run in a window
+  int screen_width = 0;          // window size, pixels
+  int screen_height = 0;
+  int viewport[4] = {0, 0, 0, 0};  // the 16:10 picture: x, y (from the bottom), width, height
   std::string gl_vendor, gl_renderer, gl_version;  // strings from the GL
-  bool swap_synced;                                // swaps synced to the refresh were granted
-  const char* swap_control;                        // the extension asked through; null when none
-  double refresh_interval_ms;  // measured median frame interval, ms; NaN before it is known
+  bool swap_synced = false;                        // swaps synced to the refresh were granted
+  const char* swap_control = nullptr;              // the extension asked through; null when none
+  // Measured median frame interval, ms; NaN before it is known.
+  double refresh_interval_ms = std::numeric_limits<double>::quiet_NaN();
 };
 
-void writesidecar(FILE* f, const sidecarfacts& s);  // one JSON object, ending with a newline
-// Writes the sidecar to a temporary file beside `name`, syncs it and renames it over `name`, so
-// a reader or a power cut finds either the old sidecar or the new one. False, after one line
-// on standard error naming the file and the reason, when it could not be saved.
+// One JSON object, ending with a newline: every column of the log described (Description, Units,
+// Levels) at the top in column order, the software and screen under StimulusPresentation, the
+// run's facts under "spatialmemory". Strings are valid JSON whatever their bytes: a byte that
+// is not part of valid UTF-8 is written as \u00XX, and beside settings_file and settings_text
+// such a string is given exactly, percent-encoded, under <name>_bytes.
+void writesidecar(FILE* f, const sidecarfacts& s);
+// Writes the sidecar to a temporary file beside `name`, syncs it, renames it over `name` and
+// syncs the folder, so a reader or a power cut finds either the old sidecar or the new one.
+// False, after one line on standard error naming the file (or folder) and the reason, when it
+// could not be saved.
 bool savesidecar(const char* name, const sidecarfacts& s);
 
 // The sidecar's name for a log name: the same with ".json" for its ".tsv".
 std::string sidecarname(const char* events_name);
 // Local date and time of `t` with its zone as +hh:mm, e.g. "2026-12-06T22:10:13+01:00".
 std::string isolocaltime(long long t);
-// Hex SHA-256 of a file's bytes; "" when it cannot be read.
-std::string sha256file(const char* name);
+// A file's whole bytes; none when it cannot be read.
+std::optional<std::string> readbytes(const char* name);
+// Hex SHA-256 of some bytes.
+std::string sha256hex(const std::string& bytes);

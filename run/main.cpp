@@ -27,6 +27,9 @@ int main(int argc, char** argv) {
     case options::usage:
       fprintf(stderr, "spatialmemory: %s\n%s", o.mistake.c_str(), usagetext().c_str());
       return 2;
+    case options::refused:
+      fprintf(stderr, "spatialmemory: %s\n", o.mistake.c_str());
+      return 2;
     case options::run:
       break;
   }
@@ -36,6 +39,8 @@ int main(int argc, char** argv) {
     return EXIT_FAILURE;
   }
   pilot_run = o.window;
+  participant_id = o.participant;
+  session_id = o.session;
   const char* self = o.toolkit[0];
   atexit(release);
   if (!o.folder) derivepath(self, path, sizeof path);

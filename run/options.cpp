@@ -33,6 +33,7 @@ options parseoptions(int argc, char** argv) {
   options o;
   o.toolkit.push_back(argv[0]);
   bool help = false, version = false, folders_only = false;
+  std::string refusal;  // the first ID that cannot be used
   auto mistake = [&o](const std::string& line) {
     if (o.mistake.empty()) o.mistake = line;
   };
@@ -54,6 +55,16 @@ options parseoptions(int argc, char** argv) {
       folders_only = true;
     } else if (strcmp(arg, "--window") == 0) {
       o.window = true;
+    } else if (strcmp(arg, "--participant") == 0 || strcmp(arg, "--session") == 0) {
+      const char*& id = arg[2] == 'p' ? o.participant : o.session;
+      if (id) mistake(std::string(arg) + " given twice");
+      if (i + 1 == argc) {
+        mistake(std::string(arg) + " needs a value");
+        break;
+      }
+      id = argv[++i];
+      const std::string why = idproblem(id);
+      if (!why.empty() && refusal.empty()) refusal = std::string(arg) + " " + why;
     } else if (strcmp(arg, "--help") == 0) {
       help = true;
     } else if (strcmp(arg, "--version") == 0) {
@@ -65,8 +76,32 @@ options parseoptions(int argc, char** argv) {
   o.what = !o.mistake.empty() ? options::usage
            : help             ? options::help
            : version          ? options::version
+           : !refusal.empty() ? options::refused
                               : options::run;
+  if (o.what == options::refused) o.mistake = refusal;
   return o;
+}
+
+std::string idproblem(const char* id) {
+  const size_t length = strlen(id);
+  std::string shown;  // the ID as given, cut at 80, every byte outside printable ASCII as \xHH
+  const char* fault = nullptr;
+  for (size_t i = 0; i < length; i++) {
+    const unsigned char c = static_cast<unsigned char>(id[i]);
+    const bool printable = c >= 0x20 && c <= 0x7e;
+    if (!printable && !fault) fault = "holds a character that is not printable ASCII";
+    if ((c == '/' || c == '\\') && !fault) fault = "holds a '/' or '\\'";
+    char hex[8];
+    snprintf(hex, sizeof hex, "\\x%02x", c);
+    if (i < 80) shown += printable ? std::string(1, static_cast<char>(c)) : std::string(hex);
+  }
+  std::string count;
+  if (length > 64) count = "is " + std::to_string(length) + " characters long";
+  if (length == 0) fault = "is empty";
+  if (!fault && count.empty()) return "";
+  return (length ? "\"" + shown + (length > 80 ? "...\" " : "\" ") : std::string()) +
+         (fault ? fault : count.c_str()) +
+         ": an ID is 1 to 64 printable ASCII characters other than '/' and '\\'";
 }
 
 std::string usagetext() {
@@ -76,10 +111,13 @@ std::string usagetext() {
          "before the last '.' of the program's path, or the current folder when there is none.\n"
          "\n"
          "Options:\n"
-         "  --window     a pilot run in a 1024x768 window, the pointer always visible\n"
-         "  --help       show this help and exit\n"
-         "  --version    show the version and exit\n"
-         "  --           every later argument is the DATA_FOLDER, even one starting with '-'\n"
+         "  --window          a pilot run in a 1024x768 window, the pointer always visible\n"
+         "  --participant ID  the participant, recorded with the run: 1 to 64 printable\n"
+         "                    ASCII characters other than '/' and '\\'\n"
+         "  --session ID      the session, recorded likewise\n"
+         "  --help            show this help and exit\n"
+         "  --version         show the version and exit\n"
+         "  --                every later argument is the DATA_FOLDER, even one starting with '-'\n"
          "\n"
          "Passed on to the toolkit (freeglut):\n"
          "  -display NAME  -geometry WxH+X+Y  -direct  -indirect  -iconic  -gldebug  -sync\n";

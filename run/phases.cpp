@@ -18,10 +18,11 @@ namespace {
 
 const char* const labels[6] = {"", "WATCH", "SHIFT", "ROTATE", "WAIT", "PICK"};
 
-// The onset and the set length of timed phase `stat`; null and 0 for idle and PICK.
+// The onset of a phase of a trial, null for idle; and the set length of a timed phase, 0 for
+// idle and PICK.
 double* onsetof(int stat) {
   double* const onsets[6] = {nullptr,       &watch_start, &shift_start,
-                             &rotate_start, &wait_start,  nullptr};
+                             &rotate_start, &wait_start,  &pick_start};
   return stat >= 0 && stat <= 5 ? onsets[stat] : nullptr;
 }
 
@@ -49,7 +50,7 @@ int nextphase(int stat, double now, double start, float length) {
 
 void advancephase(double now) {
   double* onset = onsetof(prgm_stat);
-  if (!onset) return;
+  if (!onset || prgm_stat == 5) return;
   int next = nextphase(prgm_stat, now, *onset, lengthof(prgm_stat));
   if (next == prgm_stat) return;
   // The slide is paced by the frame rate, so it stops near, not on, the next cell; the trial's
@@ -71,6 +72,10 @@ void frameshown(int shown, double frame) {
   // frame in which a phase runs out still shows it, and the next phase's first frame is swapped
   // after `now`, so the phase lasts longer than its length; a phase of length 0 is seen once.
   advancephase(now);
+}
+
+bool pickshown() {
+  return prgm_stat == 5 && !std::isinf(pick_start);
 }
 
 void scoreidle() {

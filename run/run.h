@@ -2,6 +2,7 @@
 // records and the event log (events.h). Owns the run's plain globals below; the handler objects
 // (cam, display, keys, mouse, map) are defined beside their classes.
 #pragma once
+#include <string>
 
 extern int prgm_stat;  // phase: 0 idle, 1 WATCH, 2 SHIFT, 3 ROTATE, 4 WAIT, 5 PICK
 // Phase onsets: the clock read right after the swap of the phase's first frame, seconds;
@@ -10,6 +11,7 @@ extern double watch_start;   // WATCH's onset
 extern double shift_start;   // SHIFT's onset
 extern double rotate_start;  // ROTATE's onset
 extern double wait_start;    // WAIT's onset
+extern double pick_start;    // PICK's onset: clicks and 's' count from here on
 extern float nhits_t;        // clicks on target cells in the current trial
 extern float nhits_d;        // clicks on distractor cells in the current trial
 extern float nhits_e;        // clicks on cells holding neither, in the current trial
@@ -17,6 +19,8 @@ extern float total_hits;     // all scored clicks in the current trial
 extern int count[16];        // trials started per (targets, distractors) pair, 4 x 4, row by row
 extern float points;         // the subject's running score, shown on the idle screen
 extern bool pilot_run;       // a pilot run in a window (--window); recorded in the sidecar
+extern const char* participant_id;  // --participant, recorded in the sidecar; null when not given
+extern const char* session_id;      // --session, likewise
 
 void init();
 // The GL state the whole run draws with: only fully opaque fragments (the map's holes are
@@ -56,8 +60,12 @@ void advancephase(double now);
 // drawn with. Reads the clock, sets the onset of a phase whose first frame this was, hands the
 // swap to the event log and moves the trial on when the phase's time is up.
 void frameshown(int shown, double frame);
-// Takes the last trial's hit counts into `points` and clears them; every idle frame does this.
+// Takes the last trial's hit counts into `points` and clears them; every idle frame does this,
+// and so does 'g' before it starts the next trial.
 void scoreidle();
+// Whether PICK is on screen: its first frame has been swapped. Before that, clicks and 's' in a
+// trial do nothing but leave an `early` row in the event log.
+bool pickshown();
 
 // Writes out the three files (both results files and the event log) and syncs them to the
 // disk. A failure is one line on standard error naming the file and the reason, and ends the
@@ -67,6 +75,14 @@ void flushrecords();
 // interval, rewriting it when either changed; a failure ends the run as in flushrecords. Does
 // nothing before init has written the sidecar once.
 void savefacts();
+// The sidecar's facts that need no window: the run's files, the data folder's settings file
+// (name, text, fingerprint), participant and session, and the design as the map holds it once
+// the settings are read (wait lengths, angles, each condition's pool in the order its trials
+// take the angles, the shuffle). Call after map.init() and map.loadsettings().
+struct sidecarfacts;
+void designfacts(sidecarfacts* facts);
+// The line init says on standard error: the data folder in full and the run's four files.
+std::string startupline(const sidecarfacts& facts);
 
 // The data folder from the program's path: everything before the '/' that precedes the last
 // '.'; the current folder (".") when there is no such '/', or when the folder is too long for

@@ -3,6 +3,7 @@
 // flushing the three files, reshape and the exit tally. The handler objects and `path` are
 // defined beside their classes; the run's files are opened by the map.
 #include <GL/glut.h>
+#include <sys/utsname.h>
 
 #include <algorithm>
 #include <cassert>
@@ -14,6 +15,7 @@
 #include <ctime>
 #include <string>
 
+#include "foundation/random.h"
 #include "model/map.h"
 #include "presentation/camera.h"
 #include "presentation/display.h"
@@ -28,6 +30,7 @@ double watch_start = 0;
 double shift_start = 0;
 double rotate_start = 0;
 double wait_start = 0;
+double pick_start = 0;
 float nhits_t = 0;
 float nhits_d = 0;
 float nhits_e = 0;
@@ -35,6 +38,8 @@ float total_hits = 0;
 int count[16] = {0};
 float points = 200.0f;
 bool pilot_run = false;
+const char* participant_id = nullptr;
+const char* session_id = nullptr;
 
 runhooks hooks = {
     [](int shape) { glutSetCursor(shape); },
@@ -109,8 +114,42 @@ void fixglstate() {
   glClearColor(0, 0, 0, 0);
 }
 
+void designfacts(sidecarfacts* f) {
+  auto base = [](const char* name) {
+    const char* slash = strrchr(name, '/');
+    return std::string(slash ? slash + 1 : name);
+  };
+  // The full name, so that a reviewer can tell which folder's design ran ("." says nothing).
+  char folder[PATH_MAX];
+  f->folder = realpath(path, folder) ? folder : path;
+  f->run_number = map.run_number;
+  f->results_file = base(map.results_name);
+  f->coord_file = base(map.coord_name);
+  f->events_file = base(map.events_name);
+  f->settings_file = f->folder + "/settings.txt";
+  // Read once more, right after the reader: the text kept is the design the run was built from.
+  f->settings_text = readbytes(f->settings_file.c_str());
+  f->settings_sha256 = f->settings_text ? sha256hex(*f->settings_text) : "";
+  f->participant = participant_id ? std::optional<std::string>(participant_id) : std::nullopt;
+  f->session = session_id ? std::optional<std::string>(session_id) : std::nullopt;
+  f->wait_lengths.assign(map.wait_lengths, map.wait_lengths + map.num_wait_lengths);
+  f->rotation_angles.assign(map.rotation_angles, map.rotation_angles + map.num_rotation_angles);
+  f->shuffle_angles = map.shuffle_angles;
+  f->shuffle_seed = map.shuffle_angles ? std::optional<unsigned>(map.shuffle_seed) : std::nullopt;
+  // A pool is taken from its end: the order its trials get the angles is the pool reversed.
+  f->angle_pools.clear();
+  for (const auto& pool : map.angle_pools)
+    f->angle_pools[pool.first].assign(pool.second.rbegin(), pool.second.rend());
+}
+
+std::string startupline(const sidecarfacts& f) {
+  return "spatialmemory: data folder " + (f.folder.empty() ? "/" : f.folder) +
+         "; this run's files: " + f.results_file + ", " + f.coord_file + ", " + f.events_file +
+         ", " + sidecarname(f.events_file.c_str()) + "\n";
+}
+
 void init() {
-  srand(time(nullptr));
+  seedrandom(static_cast<unsigned>(time(nullptr)));
   cam.init();
   fixglstate();
   display.init();
@@ -127,34 +166,30 @@ void init() {
   writeeventheader(map.events_file);
   flushrecords();
 
+  facts = sidecarfacts();
+  designfacts(&facts);
+  // Which folder the run writes to is not always the one meant (a dot in a parent folder's
+  // name moves the folder taken from the program's path): said before any trial.
+  fputs(startupline(facts).c_str(), stderr);
   const swapsync swaps = requestswapsync();
   auto glstring = [](GLenum name) {
     const GLubyte* s = glGetString(name);
     return std::string(s ? reinterpret_cast<const char*>(s) : "");
   };
-  auto base = [](const char* name) { return std::string(strrchr(name, '/') + 1); };
-  // The full name, so that a reviewer can tell which folder's design ran ("." says nothing).
-  char folder[PATH_MAX];
-  const std::string settings =
-      std::string(realpath(path, folder) ? folder : path) + "/settings.txt";
-  facts = {isolocaltime(time(nullptr)),
-           map.run_number,
-           base(map.results_name),
-           base(map.coord_name),
-           base(map.events_name),
-           settings,
-           sha256file(settings.c_str()),
-           pilot_run,
-           display.width,
-           display.height,
-           {0, 0, 0, 0},
-           glstring(GL_VENDOR),
-           glstring(GL_RENDERER),
-           glstring(GL_VERSION),
-           swaps.synced,
-           swaps.extension,
-           std::nan("")};
+  utsname system;
+  if (uname(&system) == 0)
+    facts.operating_system =
+        std::string(system.sysname) + " " + system.release + " " + system.machine;
+  facts.started = isolocaltime(time(nullptr));
+  facts.pilot = pilot_run;
+  facts.screen_width = display.width;
+  facts.screen_height = display.height;
   fitviewport(display.width, display.height, facts.viewport);
+  facts.gl_vendor = glstring(GL_VENDOR);
+  facts.gl_renderer = glstring(GL_RENDERER);
+  facts.gl_version = glstring(GL_VERSION);
+  facts.swap_synced = swaps.synced;
+  facts.swap_control = swaps.extension;
   if (!savesidecar(sidecarname(map.events_name).c_str(), facts)) exit(EXIT_FAILURE);
   facts_saved = true;
 }

@@ -72,25 +72,25 @@ EVENT_COLUMNS = [
     "frame_max_ms", "late_frames", "targets", "distractors", "borders", "blank", "instant",
     "wait_length", "rotate_angle", "shift_x", "shift_y", "layout_ms", "seed_layout",
     "seed_cells", "x_px", "y_px", "grid_x", "grid_y", "col", "row", "result", "rt",
-    "targets_hit", "distracts_hit", "empty_hit", "total_hit", "score", "button", "action"]
-# Every log begins with these; the program adds columns only after them (button and action
+    "targets_hit", "distracts_hit", "empty_hit", "total_hit", "score", "button", "action", "key"]
+# Every log begins with these; the program adds columns only after them (button, action and key
 # came later), so a log with fewer of the known ones is read with the rest missing, and a
 # column not known here is kept as text.
 FIRST_EVENT_COLUMNS = EVENT_COLUMNS[:35]
 EVENT_INTS = {"trial", "frame", "frames", "late_frames", "targets", "distractors", "borders",
               "blank", "instant", "shift_x", "shift_y", "seed_layout", "seed_cells", "x_px",
               "y_px", "col", "row", "button"}
-EVENT_TEXTS = {"event", "result", "action"}
+EVENT_TEXTS = {"event", "result", "action", "key"}
 PHASES = ["WATCH", "SHIFT", "ROTATE", "WAIT", "PICK"]
-EVENTS = ["trial_start"] + PHASES + ["click", "trial_end"]
-RESULTS = ["target", "distractor", "empty", "repeat"]
+EVENTS = ["trial_start"] + PHASES + ["early", "click", "trial_end"]
+RESULTS = ["target", "distractor", "empty", "repeat", "off_grid", "wheel"]
 ACTIONS = ["press", "release"]
 # The columns each kind of row must fill.
 EVENT_NEEDS = {
     "trial_start": ["targets", "distractors", "borders", "blank", "instant", "wait_length",
                     "rotate_angle", "shift_x", "shift_y", "layout_ms", "seed_layout",
                     "seed_cells"],
-    "click": ["x_px", "y_px", "grid_x", "grid_y", "col", "row", "result", "rt"],
+    "click": ["x_px", "y_px", "result", "rt"],
     "trial_end": ["targets_hit", "distracts_hit", "empty_hit", "total_hit", "score"],
     "PICK": ["duration", "frames", "late_frames"],
 }
@@ -357,7 +357,9 @@ def readevents(path):
             raise ResultsError(path, index, f"unknown click result {row['result']!r}")
         if row["action"] is not None and row["action"] not in ACTIONS:
             raise ResultsError(path, index, f"unknown click action {row['action']!r}")
-        for name in ["onset", "trial", "frame"] + EVENT_NEEDS.get(event, []):
+        placed = ["grid_x", "grid_y", "col", "row"] if event == "click" and \
+            row["result"] != "wheel" else []  # the wheel has no place on the grid
+        for name in ["onset", "trial", "frame"] + EVENT_NEEDS.get(event, []) + placed:
             if row[name] is None:
                 raise ResultsError(path, index, f"a {event} row without its {name}")
         row["line"] = index
@@ -380,17 +382,30 @@ def readsidecar(path):
         raise ResultsError(path, None, f"cannot read: {e}") from None
     if not isinstance(value, dict):
         raise ResultsError(path, 1, "the sidecar is one JSON object")
-    return value
+    # From version 1.2.0 the run's facts stand in an object of their own beside the columns.
+    own = value.get("spatialmemory")
+    return own if isinstance(own, dict) else value
+
+
+def floorscored(sidecar):
+    """Whether the run's clicks were scored by the grid position rounded down and tested
+    against the grid (version 1.2.0 on); earlier runs cut toward zero and never tested."""
+    version = (sidecar or {}).get("version")
+    try:
+        return tuple(int(p) for p in str(version).split(".")[:3]) >= (1, 2, 0)
+    except ValueError:
+        return False
 
 
 # ---- one run ----
 
 
-def cellresults(clicks, targets, distracts, num_y):
+def cellresults(clicks, targets, distracts, num_y, num_x=None):
     """The result of each click as the hit test gives it, in the order given: the first click
     on a cell gets what the cell holds, a later one on the same cell 'repeat'. A cell is
     column x num_y + row, column and row the click's grid position truncated toward zero; a
-    click that is not a number has no result."""
+    click that is not a number has no result. With num_x (runs of version 1.2.0 on), column and
+    row are rounded down instead, and a click outside the grid is 'off_grid'."""
     targets = {x * num_y + y for x, y in targets}
     distracts = {x * num_y + y for x, y in distracts}
     taken, results = set(), []
@@ -398,7 +413,13 @@ def cellresults(clicks, targets, distracts, num_y):
         if math.isnan(gx) or math.isnan(gy) or math.isinf(gx) or math.isinf(gy):
             results.append(None)
             continue
-        cell = math.trunc(gx) * num_y + math.trunc(gy)
+        if num_x is not None:
+            col, row = math.floor(gx), math.floor(gy)
+            if not (0 <= col < num_x and 0 <= row < num_y):
+                results.append("off_grid")
+                continue
+        cell = (math.floor(gx) * num_y + math.floor(gy) if num_x is not None else
+                math.trunc(gx) * num_y + math.trunc(gy))
         if cell in taken:
             results.append("repeat")
         else:
@@ -414,7 +435,8 @@ class Run:
     folder, number: where the run's files are and its run number N.
     files: paths of the "results", "coord", "events" and "sidecar" files (None when absent).
     settings: the settings echo (key -> int, float, (low, high) or a list of (r, g, b)).
-    sidecar: the event log's sidecar (a dict) or None.
+    sidecar: the run's facts from the event log's sidecar (a dict) or None.
+    scored_num_x: num_x when the run scored clicks off the grid as such (1.2.0 on), else None.
     trials, cells, clicks, events: DataFrames (events empty without a log).
     problems: notes of what does not add up, each naming its file and line.
     """
@@ -425,6 +447,7 @@ class Run:
         self.files = {}
         self.settings = {}
         self.sidecar = None
+        self.scored_num_x = None
         self.problems = []
 
     @property
@@ -459,6 +482,11 @@ def read_run(path):
     run.settings, rows, notes = readtab(tab)
     run.problems += notes
     num_y = run.settings.get("num_y", DEFAULT_NUM_Y)
+    if run.files["events"] and run.files["sidecar"]:
+        run.sidecar = readsidecar(run.files["sidecar"])
+    # The grid's columns where the run scored clicks off it as such; None where it did not.
+    run.scored_num_x = (run.settings.get("num_x", DEFAULT_NUM_X) if floorscored(run.sidecar)
+                        else None)
     trials = pd.DataFrame(rows, columns=TRIAL_COLUMNS + ["complete", "angle_pool_empty", "line"])
     trials.insert(12, "score", trials["targets_hit"] - trials["distracts_hit"] -
                   trials["empty_hit"])
@@ -477,12 +505,12 @@ def read_run(path):
     if run.files["events"]:
         run.events, notes = readevents(run.files["events"])
         run.problems += notes
-        if run.files["sidecar"]:
-            run.sidecar = readsidecar(run.files["sidecar"])
-        else:
+        if not run.files["sidecar"]:
             run.note(f"{run.files['events']}: no sidecar results_events{number}.json beside it")
         trials = addlog(run, trials, run.events)
-        logclicks = run.events[run.events["event"] == "click"]
+        # The wheel never clicks: its rows have no place on the grid.
+        logclicks = run.events[(run.events["event"] == "click") &
+                               (run.events["result"] != "wheel")]
         checkclicks(run, rows, clicks, logclicks, run.cells, num_y)
         clicks = [{"trial": int(c.trial), "index": k + 1, "source": "log",
                    "onset": c.onset, "rt": c.rt, "x_px": c.x_px, "y_px": c.y_px,
@@ -542,15 +570,16 @@ def coordclicks(run, row, record, num_y):
     pairs once), with each one's result worked out from the cells; the trial's hit counts
     must follow from them."""
     clicks, targets, distracts = record["lists"]
-    results = cellresults(clicks, targets, distracts, num_y)
+    results = cellresults(clicks, targets, distracts, num_y, run.scored_num_x)
+    cut = math.trunc if run.scored_num_x is None else math.floor
     out = []
     for k, ((gx, gy), result) in enumerate(zip(clicks, results)):
         known = result is not None
         out.append({"trial": row["trial"], "index": k + 1, "source": "coord", "onset": None,
                     "rt": None, "x_px": None, "y_px": None, "grid_x": gx, "grid_y": gy,
-                    "col": math.trunc(gx) if known else None,
-                    "row": math.trunc(gy) if known else None,
-                    "cell": math.trunc(gx) * num_y + math.trunc(gy) if known else None,
+                    "col": cut(gx) if known else None,
+                    "row": cut(gy) if known else None,
+                    "cell": cut(gx) * num_y + cut(gy) if known else None,
                     "result": result, "button": None, "action": None})
     for kind, cells, want in (("target", targets, row["targets"]),
                               ("distractor", distracts, row["distractors"])):
@@ -598,7 +627,8 @@ def addlog(run, trials, events):
         rows = events[events["event"] == phase].drop_duplicates("trial").set_index("trial")
         extra[DURATIONS[phase]] = rows["duration"]
     # The first press: a button held down since before PICK shows first as a release.
-    clicks = events[(events["event"] == "click") & (events["action"] != "release")]
+    clicks = events[(events["event"] == "click") & (events["action"] != "release") &
+                    (events["result"] != "wheel")]
     extra["first_click_rt"] = clicks.drop_duplicates("trial").set_index("trial")["rt"]
     for row in trials.itertuples():
         t = row.trial
@@ -650,7 +680,7 @@ def checkclicks(run, rows, coordclicks, logclicks, cells, num_y):
                  (cells[(cells.trial == t) & (cells.kind == kind)]
                   for kind in ("target", "distractor"))]
         expected = cellresults(list(zip(mine.col.astype(float), mine.row.astype(float))),
-                               lists[0], lists[1], num_y)
+                               lists[0], lists[1], num_y, run.scored_num_x)
         for result, want, line in zip(mine.result, expected, mine.line):
             if result != want:
                 run.note(f"{log}:{line}: trial {t}: a click logged as {result}, which the "

@@ -103,6 +103,11 @@ TEST(DesignCheck, DesignsWhoseTrialsAllTurnByOneAngleAreToldOnEverySetLine) {
   expectstarts(
       head + "num_trials_per_set: 4\nnum_instant_shifts: 1\nrotation_angles:\n0\n0\n90\n" + sets,
       {});
+  // Shuffled at run time, the pools have no last angle to be sure of; the setting is known.
+  const designreport r = expectstarts(
+      head + "num_trials_per_set: 2\nrotation_angles:\n0\n90\n" + sets + "shuffle_angles: 1\n", {});
+  EXPECT_NE(r.summary.find("shuffle_angles       1"), std::string::npos) << r.summary;
+  EXPECT_NE(r.summary.find("Angle pools: shuffled at run time"), std::string::npos) << r.summary;
 }
 
 TEST(DesignCheck, ValuesTheReaderTakesWithoutAWordAreToldOnTheirLines) {
@@ -151,5 +156,11 @@ TEST(DesignCheck, TheSummaryGivesEachConditionsAnglesInTheOrderItsTrialsTakeThem
   EXPECT_NE(expectstarts("num_x: 9\nnum_y: 9\ntarget_distract_sets:\n9 9\nset_end:\n",
                          {"4: condition 90000 has 1 trial but 0 rotation angles"})
                 .summary.find("       0       0  none\n"),
+            std::string::npos);
+  // Shuffled at run time, a pool has no order yet: its angles as listed.
+  EXPECT_NE(expectstarts("num_x: 9\nnum_y: 9\nshuffle_angles: 1\nrotation_angles:\n0\n90\n"
+                         "angle_end:\ntarget_distract_sets:\n9 9\nset_end:\n",
+                         {})
+                .summary.find("       0       0  shuffled: 0 90\n"),
             std::string::npos);
 }

@@ -135,7 +135,7 @@ def case_whole_run(args, folder):
     scoreline = g.textbox(0.5, 0.48, 24)
     scores = [run.shot().crop(scoreline)]
     timed = sum(design.get(k, 0.0) for k in ("watch_length", "shift_length", "rotate_length"))
-    planned, clicked, pick = {}, {}, None
+    planned, clicked, early, pick = {}, {}, {}, None
     for n in range(1, 7):
         kind = ("sweep", "few", "none")[n % 3 - 1]
         cells = {"sweep": xsubject.lattice(10, 10), "few": SPOTS + SPOTS[:1], "none": []}[kind]
@@ -151,6 +151,7 @@ def case_whole_run(args, folder):
             points = run.clickcells(cells, 10, 10)
             run.finishtrial()
         planned[n], clicked[n] = kind, 2 * len(points)  # each a press and a release
+        early[n] = 2 if n <= 3 and kind == "few" else 0  # the click in WATCH
         scores.append(run.shot().crop(scoreline))
         # Both files hold the finished trial at once: a later crash cannot take it.
         trials = spatialmemory.read_run(run.resultspath()).trials
@@ -170,32 +171,66 @@ def case_whole_run(args, folder):
                f"screen's score line {'changed' if changed else 'stayed the same'}")
     checkdesign(files, design)
     checktally(run.stdout(), files.trials)
-    overshoot = checklog(files, design, clicked, timed={4, 5, 6})
+    overshoot = checklog(files, design, clicked, timed={4, 5, 6}, early=early)
     # One to two frames over the length, one and a half on average; more means the phases are
     # timed from too early a moment or tested too late.
     print(f"phases over their lengths by {min(overshoot):.2f} to {max(overshoot):.2f} median "
           f"frame intervals, median {statistics.median(overshoot):.2f}")
     expect(statistics.median(overshoot) < 2, f"phases overshoot by {overshoot} frame intervals")
-    side = files.sidecar
-    columns = side["columns"]
-    expect(list(columns) == spatialmemory.reader.EVENT_COLUMNS and
-           all(c["description"] for c in columns.values()) and
-           list(columns["event"]["levels"]) == spatialmemory.reader.EVENTS and
-           list(columns["result"]["levels"]) == spatialmemory.reader.RESULTS,
-           f"the sidecar describes the columns {columns}")
+    checksidecar(folder, design, g)
+    startupline(run, folder)
+    replayed(args, folder, run, *pick)
+
+
+def checksidecar(folder, design, g, participant=None, session=None, measured=True):
+    """The log's sidecar as a BIDS events sidecar: every column described at the top, in column
+    order, with the levels of event and result; the software and screen under
+    StimulusPresentation; the run's facts under "spatialmemory", the whole design among them
+    (the settings file's text, the lists as read, each condition's pool in the order its trials
+    take it: from the last angle listed) and who ran it. The refresh interval is known once a
+    'g' came after the first 120 frames (`measured`)."""
+    with open(os.path.join(folder, "results_events0.json"), encoding="utf-8") as f:
+        doc = json.load(f)
+    columns = spatialmemory.reader.EVENT_COLUMNS
+    expect(list(doc) == columns + ["StimulusPresentation", "spatialmemory"] and
+           all(doc[c]["Description"] for c in columns) and
+           list(doc["event"]["Levels"]) == spatialmemory.reader.EVENTS and
+           list(doc["result"]["Levels"]) == spatialmemory.reader.RESULTS,
+           f"the sidecar's top level {list(doc)} does not describe the columns as it should")
+    screen = doc["StimulusPresentation"]
+    expect(screen["SoftwareName"] == "spatialmemory" and
+           screen["ScreenResolution"] == f"{g.width}x{g.height}" and
+           screen["OperatingSystem"].startswith("Linux "), f"StimulusPresentation {screen}")
+    side = doc["spatialmemory"]
     with open(os.path.join(folder, "settings.txt"), "rb") as f:
-        digest = hashlib.sha256(f.read()).hexdigest()
+        text = f.read()
+    angles = [float(a) for a in design.angles]
     want = {"program": "spatialmemory", "run_number": 0, "results_file": "results0.txt",
             "coord_file": "results_coord0.txt", "events_file": "results_events0.tsv",
-            "settings_file": os.path.join(folder, "settings.txt"), "settings_sha256": digest,
+            "settings_file": os.path.join(folder, "settings.txt"),
+            "settings_sha256": hashlib.sha256(text).hexdigest(), "settings_text": text.decode(),
             "pilot": False, "screen_width": g.width, "screen_height": g.height,
-            "viewport": [g.vx, g.vy, g.vw, g.vh], "swap_interval_requested": 1}
+            "viewport": [g.vx, g.vy, g.vw, g.vh], "swap_interval_requested": 1,
+            "participant": participant, "session": session, "shuffle_angles": False,
+            "shuffle_seed": None, "wait_lengths": [float(w) for w in design.waits],
+            "rotation_angles": angles}
     got = {k: side.get(k) for k in want}
     expect(got == want, f"sidecar {got}, expected {want}")
-    expect(isinstance(side["swap_synced"], bool) and side["refresh_interval_ms"] > 0 and
+    pools = side["angle_pools"]
+    expect(pools and all(p == angles[::-1] for p in pools.values()),
+           f"angle pools {pools}: each should be {angles[::-1]}")
+    refresh = side["refresh_interval_ms"]
+    expect(isinstance(side["swap_synced"], bool) and
+           (refresh > 0 if refresh is not None else not measured) and
            re.fullmatch(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d", side["started"]),
            f"sidecar swap_synced, refresh_interval_ms or started: {side}")
-    replayed(args, folder, run, *pick)
+
+
+def startupline(run, folder):
+    """Standard error holds the start-up line alone: the data folder in full, the four files."""
+    want = (f"spatialmemory: data folder {folder}; this run's files: results0.txt, "
+            "results_coord0.txt, results_events0.tsv, results_events0.json\n")
+    expect(run.stderr() == want, f"standard error {run.stderr()!r}, expected {want!r}")
 
 
 def replayed(args, folder, run, points, shot):
@@ -225,6 +260,83 @@ def replayed(args, folder, run, points, shot):
     print(f"replayed PICK: {differing} of {compared} pixels differ; points unmarked: {unmarked}")
     expect(differing <= compared / 1000 and not unmarked,
            f"the replayed PICK differs in {differing} pixels; no mark on {unmarked}")
+
+
+def case_off_board(args, folder):
+    """A subject who clicks before PICK is shown (a click and an 's' in WATCH), then, on a map
+    turned by 30 degrees and shifted, off the board on every side (the strip left of it, below
+    it, above its top row, right of its last column, far away in a corner), then on the cells
+    just inside those edges (and the cell the strip above the top would have run on into), and
+    turns the wheel. Run with a participant and a session. Checked against the rules: the early
+    input did nothing but leave early rows; the clicks off the board are off_grid with their
+    column and row rounded down, scored nothing, took no cell and are in the coordinate file;
+    the cells beside them score as what they hold; the wheel is in the log only; no rt is
+    negative; the sidecar names the participant and session. A screenshot of PICK after the
+    clicks off the board is kept as e2e.work/off_board-pick.png."""
+    design = Design([(9, 12)], angles=(30,), watch_length=1.5, shift_length=0.4,
+                    rotate_length=0.4, num_trials_per_set=1)
+    wrapper = ["sh", "-c", 'exec "$0" --participant P01 --session "2 b"']
+    run = start(args, folder, design, wrapper)
+    run.waitready()
+    g = run.geometry
+    run.key("g")
+    run.waitfor("start of WATCH", lambda: not run.idle(), 60, interval=0.05)
+    run.clickat([(g.width // 2, g.height // 2)])
+    run.key("s")
+    expect(not run.picking(), "PICK came before the early input was sent; lengthen WATCH")
+    run.waitpick(60)
+    start_row = spatialmemory.reader.readevents(os.path.join(folder, "results_events0.tsv"))[0]
+    shift = start_row.iloc[0][["shift_x", "shift_y"]].astype(int).tolist()
+
+    def screen(c, r):  # where the layer beneath shows its cell (c, r), after the shift
+        return g.cellcentre(c + shift[0], r + shift[1], 10, 10, 30)
+
+    off = [(-1, 4), (4, -1), (4, 10), (10, 4)]
+    inside = [(0, 4), (4, 0), (4, 9), (9, 4), (5, 0)]
+    points = [screen(c, r) for c, r in off] + [(3, 3)]
+    expect(all(0 <= x < g.width and 0 <= y < g.height for x, y in points),
+           f"a point off the board is off the screen: {points}")
+    run.clickat(points)
+    run.shot(os.path.join(args.work, "e2e.work", "off_board-pick.png"))
+    run.clickat([screen(c, r) for c, r in inside])
+    run.xdotool("click", "4", "click", "5")  # the wheel: the toolkit's buttons 3 and 4
+    run.finishtrial()
+    run.key("g")
+    expect(run.wait(timeout=30) == 0, "the run did not end with status 0 after the last 'g'")
+
+    files = readrun(folder, design)
+    rows = files.events[files.events.trial == 1]
+    early = rows[rows.event == "early"]
+    expect(list(early.action.fillna("")) == ["press", "release", ""] and
+           list(early.key.fillna("")) == ["", "", "s"] and early.result.isna().all() and
+           early.rt.isna().all(), f"early rows {early.to_dict('records')}")
+    clicks = rows[rows.event == "click"]
+    expect(len(clicks) == 2 * (len(points) + len(inside)) + 4 and (clicks.rt >= 0).all(),
+           f"{len(clicks)} click rows, rt {list(clicks.rt)}")
+    presses = clicks[clicks.action == "press"]
+    offs = presses.iloc[:len(points)]
+    expect((offs.result == "off_grid").all() and
+           list(zip(offs.col, offs.row))[:4] == off and
+           not (0 <= offs.col.iloc[4] < 10 and 0 <= offs.row.iloc[4] < 10),
+           f"clicks off the board judged {list(zip(offs.col, offs.row, offs.result))}")
+    cells = {(c, r): k for c, r, k in zip(files.cells.col, files.cells.row, files.cells.kind)}
+    near = presses.iloc[len(points):len(points) + len(inside)]
+    want = [cells.get(cell, "empty") for cell in inside]
+    expect(list(zip(near.col, near.row)) == inside and list(near.result) == want,
+           f"the cells beside the edges gave {list(near.result)}, they hold {want}")
+    wheel = clicks.iloc[-4:]
+    expect(list(wheel.result) == ["wheel"] * 4 and list(wheel.button) == [3, 3, 4, 4] and
+           wheel.grid_x.isna().all(), f"wheel rows {wheel.to_dict('records')}")
+    t = files.trials.iloc[0]
+    hits = [t.targets_hit, t.distracts_hit, t.empty_hit]
+    expect(hits == [want.count(k) for k in ("target", "distractor", "empty")],
+           f"hits {hits} for the cells {want}")
+    record = spatialmemory.reader.readcoord(run.resultspath(coord=True))[0]
+    expect(len(record["lists"][0]) == len(points) + len(inside),
+           f"the coordinate file lists {len(record['lists'][0])} clicks")
+    checklog(files, design, {1: len(clicks)}, timed=set(), early={1: 3})
+    checksidecar(folder, design, g, participant="P01", session="2 b", measured=False)
+    startupline(run, folder)
 
 
 def case_letterboxed_killed(args, folder):
@@ -291,7 +403,8 @@ def case_disk_full(args, folder):
                      ("results0.txt", "results_coord0.txt", "results_events0.tsv",
                       "results_events0.json"))
     message = rf"cannot write the results file ({names}): (No space left on device|File too large)\n"
-    expect(re.fullmatch(message, run.stderr()), f"standard error {run.stderr()!r}")
+    expect(re.fullmatch(r"spatialmemory: data folder [^\n]*\n" + message, run.stderr()),
+           f"standard error {run.stderr()!r}")
     with open(os.path.join(data, "results0.txt")) as f:
         complete = [line for line in f.read().split("\n") if line.count("\t") == 12]
     expect(finished >= 1 and len(complete) >= finished,
@@ -340,8 +453,8 @@ def case_results_folder_readonly(args, folder):
 
 def case_messages(args, folder):
     """The command line without a display: --help, --version and an unknown option of both
-    programs, and data folders that cannot be used: one line naming each, status 1, nothing
-    made anywhere."""
+    programs, participant IDs that cannot be used (one line, status 2), and data folders that
+    cannot be used: one line naming each, status 1, nothing made anywhere."""
     env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
 
     def run(*words):
@@ -357,6 +470,11 @@ def case_messages(args, folder):
         status, out, err = run(program, "--windows")
         expect(status == 2 and out == "" and err.startswith(f"{name}: ") and "usage:" in err,
                f"{name} --windows: {status} {out!r} {err!r}")
+    for bad in ("a/b", "x" * 65, "two\nlines"):  # an ID that cannot name anyone: one line, 2
+        status, out, err = run(args.program, "--session", "1", "--participant", bad, folder)
+        expect(status == 2 and out == "" and err.count("\n") == 1 and
+               err.startswith("spatialmemory: --participant "), f"--participant {bad!r}: "
+               f"{status} {out!r} {err!r}")
     afile = os.path.join(folder, "settings.txt")
     with open(afile, "w") as f:
         f.write(ONE.text)

@@ -150,19 +150,25 @@ def checktally(stdout, trials):
            f"it ends with:\n{stdout[-400:]}")
 
 
-def checklog(run, design, clicked, timed):
-    """The event log of every trial against what was done: its rows in order, one click row
-    for each press and each release of the left button in PICK (`clicked`, by trial), each
-    click's cell its position truncated, each phase until the next row. The phases of the trials in `timed`,
-    which no screenshot held up, lasted their set lengths and less than two of their longest
-    frame intervals more. Returns those overshoots in median frame intervals."""
+def checklog(run, design, clicked, timed, early=None):
+    """The event log of every trial against what was done: its rows in order, an early row for
+    each mouse event before PICK was shown (`early`, by trial; written after PICK's row), one
+    click row for each press and each release of the left button in PICK (`clicked`, by
+    trial), each click's cell its position rounded down, each phase until the next row. The
+    phases of the trials in `timed`, which no screenshot held up, lasted their set lengths and
+    less than two of their longest frame intervals more. Returns those overshoots in median
+    frame intervals."""
+    early = early or {}
     lengths = [design.get("watch_length", 14.0), design.get("shift_length", 2.0),
                design.get("rotate_length", 2.0)]
     overshoot = []
     for t in run.trials.itertuples():
         rows = run.events[run.events.trial == t.trial]
-        want = ["trial_start", *PHASES, *["click"] * clicked[t.trial], "trial_end"]
+        want = ["trial_start", *PHASES, *["early"] * early.get(t.trial, 0),
+                *["click"] * clicked[t.trial], "trial_end"]
         expect(list(rows.event) == want, f"trial {t.trial}: rows {list(rows.event)}")
+        # Early rows come with the clicks at 's', though they happened before PICK.
+        rows = rows[rows.event != "early"]
         onsets = list(rows.onset)
         expect(onsets == sorted(onsets), f"trial {t.trial}: onsets out of order {onsets}")
         for k, (p, end) in enumerate(zip(rows[1:6].itertuples(), onsets[2:6] + onsets[-1:])):
@@ -180,10 +186,12 @@ def checklog(run, design, clicked, timed):
                        f"trial {t.trial}: {p.event} lasted {p.duration} s for {length} s "
                        f"(longest frame {p.frame_max_ms} ms)")
                 overshoot.append((p.duration - length) / (p.frame_median_ms / 1000))
-        clicks = rows[rows.event == "click"]
-        expect(list(clicks.grid_x.map(math.trunc)) == list(clicks.col) and
-               list(clicks.grid_y.map(math.trunc)) == list(clicks.row),
-               f"trial {t.trial}: a click's column and row are not its position truncated")
+        # The wheel is logged as clicks of buttons 3 and 4 without a place on the grid.
+        clicks = rows[(rows.event == "click") & (rows.result != "wheel")]
+        expect(list(clicks.grid_x.map(math.floor)) == list(clicks.col) and
+               list(clicks.grid_y.map(math.floor)) == list(clicks.row) and (clicks.rt >= 0).all(),
+               f"trial {t.trial}: a click's column and row are not its position rounded down, "
+               f"or its rt is negative: {list(clicks.rt)}")
         # The scripted subject clicks with the left button, each press released before the next.
         expect(list(clicks.action) == ["press", "release"] * (len(clicks) // 2) and
                set(clicks.button) <= {0}, f"trial {t.trial}: buttons {list(clicks.button)} "

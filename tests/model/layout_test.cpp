@@ -16,7 +16,7 @@ TEST(Layout, ThinningKeepsCellsWithEvenColumnAndRowSoNoneTouchAndAnyCellMayComeF
   for (unsigned seed = 1; seed <= 64; seed++) {
     generator<int> pool;
     pool.fill(0, 4);
-    srand(seed);
+    seedrandom(seed);
     std::vector<int> drawn;
     while (pool.size > 0) drawn.push_back(pool.randnum());
     firsts.insert(drawn[0]);
@@ -143,9 +143,10 @@ TEST_F(ResetMap, PoolsRunningOutAreReported) {
   }
 }
 
-// The images come from a stream of their own, yet hold rand's numbers after the layout's seed,
-// and rand's own sequence, which the cells and the shift draw from after the reseed, is as it was.
-TEST_F(ResetMap, NoiseImagesAreRandsAfterTheSeedAndLeaveRandsSequenceAlone) {
+// The images come from a stream of their own, yet hold the shared generator's numbers after the
+// layout's seed, and the shared sequence, which the cells and the shift draw from after the
+// reseed, is as it was.
+TEST_F(ResetMap, NoiseImagesAreTheGeneratorsAfterTheSeedAndLeaveTheSharedSequenceAlone) {
   static unsigned next_seed;
   unsigned (*saved_source)() = seedsource;
   seedsource = [] { return next_seed++; };
@@ -154,18 +155,18 @@ TEST_F(ResetMap, NoiseImagesAreRandsAfterTheSeedAndLeaveRandsSequenceAlone) {
     next_seed = seed;
     m.reset_map();
     EXPECT_EQ(std::make_pair(m.seed_layout, m.seed_cells), std::make_pair(seed, seed + 1));
-    const int after = rand();
-    srand(seed);  // column by column, three numbers a texel, then the next image
+    const int after = randomnumber();
+    seedrandom(seed);  // column by column, three numbers a texel, then the next image
     int differ = 0;
     for (rgbatex_t* t : {&m.map_tex, &m.under_tex, &m.background_tex})
       for (int i = 0; i < side * side * 4; i++) {
         const int at = ((i / 4 % side) * side + i / 4 / side) * 4 + i % 4;
-        differ += t->data[at] != (i % 4 == 3 ? 255 : rand() % 256);
+        differ += t->data[at] != (i % 4 == 3 ? 255 : randomnumber() % 256);
       }
     EXPECT_EQ(differ, 0) << seed;
-    srand(seed + 1);
-    for (int shift_draws = 0; shift_draws < 2; shift_draws++) rand();
-    EXPECT_EQ(after, rand()) << seed;
+    seedrandom(seed + 1);
+    for (int shift_draws = 0; shift_draws < 2; shift_draws++) randomnumber();
+    EXPECT_EQ(after, randomnumber()) << seed;
   }
   seedsource = saved_source;
 }

@@ -75,6 +75,63 @@ TEST_F(Settings, BlocksUseTheValuesReadSoFar) {
                       "later colours of the block are ignored\n");
 }
 
+// shuffle_angles: 1 shuffles each pool once the whole file is read, from a seed of its own, and
+// is never echoed; without the line the pools keep the file's order and nothing is reseeded.
+TEST_F(Settings, ShuffledPoolsFollowFromTheirSeedAndTheFileWithoutTheLineIsAsBefore) {
+  static unsigned next_seed, reseeds;
+  unsigned (*saved)() = seedsource;
+  seedsource = [] { return reseeds++, next_seed; };
+  const std::string design =
+      "rotation_angles:\n10\n20\n30\n40\n50\n60\nangle_end:\nnum_trials_per_set: 2\n"
+      "num_with_borders: 1\ntarget_distract_sets:\n9 12\n12 9\nset_end:\n";
+  const std::vector<float> listed = {10, 20, 30, 40, 50, 60};
+  // The pools a fresh map makes of the file, the seed taken at `seed`, and the reseeds made.
+  auto pools = [&](const std::string& text, unsigned seed) {
+    write("settings.txt", text);
+    maphdl fresh;
+    mapdefaults(fresh);
+    next_seed = seed, reseeds = 0;
+    testing::internal::CaptureStdout();
+    fresh.loadsettings("settings.txt");
+    said = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(fresh.shuffle_angles, reseeds == 1);
+    EXPECT_EQ(fresh.shuffle_seed, fresh.shuffle_angles ? seed : 0u);
+    return fresh.angle_pools;
+  };
+  const auto plain = pools(design, 5);
+  EXPECT_EQ(reseeds, 0u);
+  EXPECT_EQ(plain.size(), 4u);
+  for (const auto& p : plain) EXPECT_EQ(p.second, listed) << p.first;
+
+  const auto first = pools(design + "shuffle_angles: 1\n", 77);
+  EXPECT_EQ(reseeds, 1u);
+  // The same seed, the same order wherever the line stands; and from the pools as read, with
+  // the generator seeded so, the same again.
+  EXPECT_EQ(pools("shuffle_angles: 1\n" + design, 77), first);
+  auto again = plain;
+  seedrandom(77);
+  shufflepools(&again);
+  EXPECT_EQ(again, first);
+  int moved = 0;
+  for (const auto& p : first) {
+    std::vector<float> sorted = p.second;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(sorted, listed) << p.first;
+    moved += p.second != listed;
+  }
+  EXPECT_GT(moved, 1);
+  EXPECT_NE(pools(design + "shuffle_angles: 1\n", 78), first);
+  // Anything but 0 or 1 is refused, and 0 is off.
+  EXPECT_EQ(pools(design + "shuffle_angles: 2\nshuffle_angles: 0\n", 77), plain);
+  EXPECT_EQ(said, dir +
+                      "/settings.txt:15: shuffle_angles 2 is neither 0 nor 1; "
+                      "shuffle_angles stays 0\n");
+  // Never echoed: the tab results file stays as it always was.
+  load("num_x: 6\nshuffle_angles: 1\n");
+  EXPECT_EQ(read("results0.txt"), "num_x\t6\n");
+  seedsource = saved;
+}
+
 // Refusals name their line as an editor counts it: CR, LF, CR LF and a too long line are one.
 TEST_F(Settings, WhatTheMapCannotHoldIsRefusedOnALineOfItsOwn) {
   std::string text = "num_x: 600\r\nnum_y: 0\r" + std::string(300, 'x') +
@@ -116,7 +173,7 @@ TEST(TrialSets, EachSetHasExactlyItsFlagCountsWithTheBlankWaitsLast) {
       m.num_with_borders = b;
       m.num_instant_shifts = i;
       m.num_blank_wait = w;
-      srand(seed);
+      seedrandom(seed);
       int pos = 0;
       m.addtrialset(9, 12, &pos);
       m.addtrialset(12, 9, &pos);
@@ -150,15 +207,32 @@ static std::string opennumber(const std::string& folder) {
   return out;
 }
 
-TEST_F(Results, TakesTheFirstNumberFreeForAllThreeFilesTouchingNoOtherOrSaysWhyNot) {
+TEST_F(Results, TakesTheFirstNumberFreeForAllFourNamesTouchingNoOtherOrSaysWhyNot) {
+  // The folder is synced once the files stand in it: what each sync found there.
+  static std::vector<std::string> synced;
+  static std::string watched;
+  synced.clear(), watched = dir;
+  foldersync = [](const char* folder) {
+    std::string seen = folder;
+    for (const char* name : {"/results0.txt", "/results_coord0.txt", "/results_events0.tsv"})
+      seen += std::ifstream(watched + name).good() ? " " + std::string(name + 1) : "";
+    synced.push_back(seen);
+    return true;
+  };
   EXPECT_EQ(opennumber(dir), "0 results0.txt results_coord0.txt results_events0.tsv");
-  // A gap is filled, but not where any one of the three names of an older run stands.
+  EXPECT_EQ(synced,
+            std::vector<std::string>{dir + " results0.txt results_coord0.txt results_events0.tsv"});
+  foldersync = syncfolder;
+  // A gap is filled, but not where any one of the four names of an older run stands, the
+  // sidecar, which the run renames into place, included.
   write("results1.txt", "old tab");
   write("results_coord2.txt", "old coordinates");
   write("results_events3.tsv", "old log");
-  EXPECT_EQ(opennumber(dir), "4 results4.txt results_coord4.txt results_events4.tsv");
-  EXPECT_EQ(read("results1.txt") + read("results_coord2.txt") + read("results_events3.tsv"),
-            "old tabold coordinatesold log");
+  write("results_events4.json", "old sidecar");
+  EXPECT_EQ(opennumber(dir), "5 results5.txt results_coord5.txt results_events5.tsv");
+  EXPECT_EQ(read("results1.txt") + read("results_coord2.txt") + read("results_events3.tsv") +
+                read("results_events4.json"),
+            "old tabold coordinatesold logold sidecar");
   EXPECT_FALSE(std::ifstream(dir + "/results2.txt").good());
   // Names too long fail with the folder; a folder that cannot take the files (the end-to-end
   // run tries a read-only one) fails in the map's own start, which leaves no handle behind.
@@ -169,8 +243,18 @@ TEST_F(Results, TakesTheFirstNumberFreeForAllThreeFilesTouchingNoOtherOrSaysWhyN
   maphdl m;
   EXPECT_FALSE(m.init());  // the map's own start says so and leaves no handle behind
   EXPECT_TRUE(!m.results_file && !m.coord_file && !m.events_file);
+  // A folder that cannot be synced fails the start as well, and takes its new files back.
+  foldersync = [](const char*) { return false; };
+  EXPECT_EQ(opennumber(dir), "failed");
+  foldersync = syncfolder;
+  EXPECT_FALSE(std::ifstream(dir + "/results6.txt").good());
+  EXPECT_FALSE(syncfolder((dir + "/missing").c_str()));
+  EXPECT_TRUE(syncfolder(dir.c_str()));
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "cannot create a results file in " + longer +
                 ": the file name is longer than 255 characters\ncannot create the results file " +
-                dir + "/missing/results0.txt: No such file or directory\n");
+                dir +
+                "/missing/results0.txt: No such file or directory\ncannot sync the data "
+                "folder " +
+                dir + "/missing: No such file or directory\n");
 }

@@ -117,6 +117,26 @@ TEST(Recorded, LogFaultsAreNamedByLineAndACutLastLineIsLeftOutWithANote) {
   EXPECT_EQ(fault(readlog, wider + start.substr(0, start.size() - 1) + "\tn/a\tn/a\n", &log, 99),
             "");
   EXPECT_EQ(fault(readlog, wider + start, &log, 99), "f:2: 35 columns where the header has 37");
+  // Input before PICK and the wheel mark nothing; a click off the grid is marked like any.
+  std::string off = click;
+  off.replace(off.find("target"), 6, "off_grid");
+  ASSERT_EQ(fault(readlog,
+                  header + start + row("n/a*2 1 early n/a*31") +
+                      row("n/a*2 1 click n/a*18 10 20 n/a*4 wheel n/a*6") + off,
+                  &log, 99),
+            "");
+  ASSERT_EQ(log.trials.at(0).clicks.size(), 1u);
+  EXPECT_EQ(log.trials[0].clicks[0].result, "off_grid");
+}
+
+TEST(Recorded, TheSidecarsFactsAreReadFromTheirOwnObjectOrFromTheTopOfAnOlderOne) {
+  sidecar side;
+  for (const char* text : {R"({"screen_width": 800, "screen_height": 500})",
+                           R"({"onset": {"Description": "s"}, "screen_width": 1, "spatialmemory":
+                               {"screen_width": 800, "screen_height": 500}})"}) {
+    ASSERT_EQ(fault(readsidecar, text, &side, 99), "") << text;
+    EXPECT_EQ(side.screen_width * 1000 + side.screen_height, 800500) << text;
+  }
 }
 
 TEST(Recorded, ANumberIsItsWholeFieldAndWithinWhatTheProgramWrites) {

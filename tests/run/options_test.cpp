@@ -23,9 +23,11 @@ std::string parsed(const std::string& line) {
   for (std::string& w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
   options o = parseoptions(static_cast<int>(words.size()), argv.data());
-  const char* what[] = {"run", "help", "version", "usage"};
+  const char* what[] = {"run", "help", "version", "usage", "refused"};
   std::string said = what[o.what];
   if (o.folder) said += " folder=" + std::string(o.folder);
+  if (o.participant) said += " participant=" + std::string(o.participant);
+  if (o.session) said += " session=" + std::string(o.session);
   if (o.window) said += " window";
   for (size_t i = 1; i < o.toolkit.size(); i++) said += " " + std::string(o.toolkit[i]);
   if (!o.mistake.empty()) said += " (" + o.mistake + ")";
@@ -54,6 +56,30 @@ TEST(Options, TheFolderTheWindowTheToolkitsOptionsHelpVersionAndMistakes) {
   for (const char* named : {"--window", "--help", "--version", "-display", "-geometry", "-direct",
                             "-indirect", "-iconic", "-gldebug", "-sync"})
     EXPECT_NE(usagetext().find(named), std::string::npos) << named << " missing from the usage";
+}
+
+// An ID names a participant or session in file names and tables: 1 to 64 printable ASCII
+// characters, no path separator; anything else is refused in one line, never run with.
+TEST(Options, ParticipantAndSessionAreIdsOrRefusedInOneLine) {
+  const std::string rule = ": an ID is 1 to 64 printable ASCII characters other than '/' and '\\'";
+  const std::string cases[][2] = {
+      {"--participant P-01 --session 2 /d", "run folder=/d participant=P-01 session=2"},
+      {"--session", "usage (--session needs a value)"},
+      {"--session a --session b", "usage session=b (--session given twice)"},
+      {"--participant ../x",
+       "refused participant=../x (--participant \"../x\" holds a '/' or '\\'" + rule + ")"},
+      {"--participant a\\b --help", "help participant=a\\b"},
+  };
+  for (auto& c : cases) EXPECT_EQ(parsed(c[0]), c[1]) << c[0];
+  EXPECT_EQ(idproblem(std::string(64, 'x').c_str()), "");
+  EXPECT_EQ(idproblem("a b ~!"), "");
+  EXPECT_EQ(idproblem(""), "is empty" + rule);
+  EXPECT_EQ(idproblem(std::string(65, 'x').c_str()),
+            "\"" + std::string(65, 'x') + "\" is 65 characters long" + rule);
+  // Whatever the ID holds, the refusal is one line.
+  EXPECT_EQ(
+      idproblem("two\nlines\t\xc3\xa9"),
+      "\"two\\x0alines\\x09\\xc3\\xa9\" holds a character that is not printable ASCII" + rule);
 }
 
 TEST(Options, TakesAnExistingFolderThatFitsWithoutItsTrailingSlashes) {

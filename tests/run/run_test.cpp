@@ -1,6 +1,8 @@
 // The run without a window: recording hooks, a clock the test sets, results files read by name.
 #include <GL/glut.h>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +14,7 @@
 #include <tuple>
 #include <vector>
 
+#include "foundation/random.h"
 #include "model/map.h"
 #include "presentation/display.h"
 #include "run/events.h"
@@ -26,13 +29,14 @@ struct Run : ::testing::Test {
   inline static std::vector<int> cursors, renders;  // pointer shapes set; phases drawn
   inline static std::vector<std::string> texts;     // texts drawn, in order
   inline static int resets;                         // map layouts made
+  inline static int checks;                         // clicks handed to the hit test
   char tabname[32] = "/tmp/sm_tab_XXXXXX", coordname[32] = "/tmp/sm_coord_XXXXXX";
   char eventsname[32] = "/tmp/sm_events_XXXXXX";
 
   void SetUp() override {
     GTEST_FLAG_SET(death_test_style, "threadsafe");  // the GL context runs threads
     ASSERT_TRUE(makeglcontext(160, 100));
-    now = resets = 0, cursors.clear(), texts.clear(), renders.clear();
+    now = resets = checks = 0, cursors.clear(), texts.clear(), renders.clear();
     display_clock = [] { return now; };
     display.start_time = display.frame_count = 0, display.height = 800;
     hooks.swapbuffers = [] {}, hooks.setcursor = [](int shape) { cursors.push_back(shape); };
@@ -41,8 +45,9 @@ struct Run : ::testing::Test {
     hooks.resetmap = [] { resets++, map.rotate_angle = 90, map.clicks.clear(); };
     hooks.checkclick = [](double x, double y) {  // 3 for a spot clicked before, as the map does
       int again = std::count(map.clicks.begin(), map.clicks.end(), std::pair<float, float>(x, y));
-      map.clicks.emplace_back(x, y), map.click_column = x, map.click_row = y;
-      return again ? 3 : static_cast<int>(x) % 3;  // else x names the kind of cell
+      map.clicks.emplace_back(x, y), map.click_column = x, map.click_row = y, checks++;
+      // x ending in 4 or 9 is a spot off the grid, which takes no cell; else x names the kind.
+      return static_cast<int>(x) % 5 == 4 ? 4 : again ? 3 : static_cast<int>(x) % 3;
     };
     map.target_cells.clear(), map.distract_cells.clear(), map.clicks.clear();
     map.trials.clear(), map.trial_count = 0, map.num_y = 5, map.wait_lengths[1] = 0.5f;
@@ -52,6 +57,7 @@ struct Run : ::testing::Test {
     strcpy(map.results_name, tabname), strcpy(map.events_name, eventsname);
     events = eventlog();
     prgm_stat = 0, points = 200, nhits_t = nhits_d = nhits_e = total_hits = 0;
+    pick_start = 0;  // a test that sets PICK itself finds it on screen
     std::fill(count, count + 16, 0);
   }
   void TearDown() override {
@@ -182,6 +188,7 @@ TEST_F(Run, AFileThatCannotBeWrittenEndsTheRunAtGBeforeTheTrialAndAtSAfterItsRec
   map.results_file = tab;
   press('g');
   for (now = 1; prgm_stat != 5; now += 1) displayfunc();
+  displayfunc();  // PICK on screen
   fclose(map.events_file);
   map.events_file = fopen("/dev/full", "w");
   strcpy(map.events_name, "/data/results_events4.tsv");
@@ -231,20 +238,20 @@ TEST_F(Run, TheLogTimesEachPhaseFromItsFirstSwapAndKeepsEveryClickInOrder) {
   for (std::string line; std::getline(log, line);) rows.push_back(compact(line));
   EXPECT_EQ(rows, (std::vector<std::string>{
                       "3.750000 n/a 1 trial_start 0 n/a*5 9 12 1 0 0 0.031250 90.000000 0 -1 "
-                      "250.000 7 8 n/a*15",
-                      "4.000000 0.125000 1 WATCH 0 5 0.100000 15.625 62.500 1 n/a*27",
-                      "4.125000 0.078125 1 SHIFT 5 5 0.050000 15.625 15.625 0 n/a*27",
-                      "4.203125 0.015625 1 ROTATE 10 1 0.000000 15.625 15.625 0 n/a*27",
-                      "4.218750 0.062500 1 WAIT 11 4 0.031250 15.625 15.625 0 n/a*27",
-                      "4.281250 0.218750 1 PICK 15 3 n/a 15.625 15.625 0 n/a*27",
+                      "250.000 7 8 n/a*16",
+                      "4.000000 0.125000 1 WATCH 0 5 0.100000 15.625 62.500 1 n/a*28",
+                      "4.125000 0.078125 1 SHIFT 5 5 0.050000 15.625 15.625 0 n/a*28",
+                      "4.203125 0.015625 1 ROTATE 10 1 0.000000 15.625 15.625 0 n/a*28",
+                      "4.218750 0.062500 1 WAIT 11 4 0.031250 15.625 15.625 0 n/a*28",
+                      "4.281250 0.218750 1 PICK 15 3 n/a 15.625 15.625 0 n/a*28",
                       "4.300781 n/a 1 click 17 n/a*17 30 790 30.000000 10.000000 30 10 target "
-                      "0.019531 n/a*5 0 press",
+                      "0.019531 n/a*5 0 press n/a",
                       "4.300781 n/a 1 click 17 n/a*17 30 790 30.000000 10.000000 30 10 repeat "
-                      "0.019531 n/a*5 0 release",
+                      "0.019531 n/a*5 0 release n/a",
                       "4.406250 n/a 1 click 18 n/a*17 32 790 32.000000 10.000000 32 10 empty "
-                      "0.125000 n/a*5 2 press",
+                      "0.125000 n/a*5 2 press n/a",
                       "4.500000 n/a 1 trial_end 18 n/a*25 1.000000 0.000000 1.000000 2.000000 "
-                      "0.000000 n/a*2"}));
+                      "0.000000 n/a*3"}));
   const std::string all = ondisk(eventsname);
   EXPECT_EQ(killed, all.substr(0, all.find("\n4.000000") + 1));  // trial_start alone
   // The statistics of a phase with no interval to measure, as PICK ended in its first frame.
@@ -252,4 +259,182 @@ TEST_F(Run, TheLogTimesEachPhaseFromItsFirstSwapAndKeepsEveryClickInOrder) {
   alone.begin(1);
   phaseframes one = alone.summary();
   EXPECT_TRUE(one.frames == 1 && std::isnan(one.median_ms) && std::isnan(one.max_ms));
+}
+
+// Input counts from PICK's first frame on screen: before it (here in WATCH, and between WAIT's
+// last frame and PICK's first, when the phase is already PICK) a click or an 's' does nothing
+// but leave an early row. In PICK the wheel (buttons 3 and 4) never clicks, and a click off the
+// grid is recorded but scores nothing.
+TEST_F(Run, InputBeforePickIsShownIsEarlyTheWheelNeverClicksAndOffTheGridScoresNothing) {
+  map.watch_length = map.shift_length = map.rotate_length = 0.1f, map.wait_lengths[0] = 0.1f;
+  map.trials.add(new trial{9, 12, 0, false, true, false});
+  press('g');
+  now = 1;
+  displayfunc();  // WATCH on screen
+  now = 1.01;
+  mousefunc(GLUT_LEFT_BUTTON, GLUT_DOWN, 30, 790), press('s');
+  for (now = 1.25; prgm_stat != 5; now += 0.25) displayfunc();
+  ASSERT_TRUE(std::isinf(pick_start));  // the phase is PICK; its first frame is still to come
+  now = 2.2;
+  mousefunc(GLUT_LEFT_BUTTON, GLUT_UP, 30, 790), click(60, 780), press('s');
+  EXPECT_EQ(prgm_stat, 5);
+  EXPECT_EQ(checks + nhits_t + nhits_d + nhits_e + total_hits + map.clicks.size(), 0);
+  now = 2.25;
+  displayfunc();  // PICK on screen
+  now = 2.3;
+  for (int button : {3, 4})
+    mousefunc(button, GLUT_DOWN, 60, 780), mousefunc(button, GLUT_UP, 60, 780);
+  now = 2.5;
+  click(30, 790), click(34, 780);  // a target, a spot off the grid
+  EXPECT_EQ(checks, 4);
+  EXPECT_EQ(map.clicks,
+            (std::vector<std::pair<float, float>>{{30, 10}, {30, 10}, {34, 20}, {34, 20}}));
+  now = 2.75;
+  press('s');
+  EXPECT_EQ(prgm_stat, 0);
+  EXPECT_EQ(ondisk(tabname),
+            "1\t9\t12\t1\t0\t0\t0.100000\t90.000000\t1.000000\t0.000000\t"
+            "0.000000\t1.000000\t\n");
+  std::vector<std::string> rows;
+  std::istringstream log(ondisk(eventsname));
+  for (std::string line; std::getline(log, line);)
+    if (line.find("\tclick\t") != std::string::npos || line.find("\tearly\t") != std::string::npos)
+      rows.push_back(compact(line));
+  EXPECT_EQ(rows,
+            (std::vector<std::string>{
+                "1.010000 n/a 1 early 1 n/a*17 30 790 n/a*11 0 press n/a",
+                "1.010000 n/a 1 early 1 n/a*32 s",
+                "2.200000 n/a 1 early 8 n/a*17 30 790 n/a*11 0 release n/a",
+                "2.200000 n/a 1 early 8 n/a*17 60 780 n/a*11 0 press n/a",
+                "2.200000 n/a 1 early 8 n/a*17 60 780 n/a*11 0 release n/a",
+                "2.200000 n/a 1 early 8 n/a*32 s",
+                "2.300000 n/a 1 click 9 n/a*17 60 780 n/a*4 wheel 0.050000 n/a*5 3 press n/a",
+                "2.300000 n/a 1 click 9 n/a*17 60 780 n/a*4 wheel 0.050000 n/a*5 3 release n/a",
+                "2.300000 n/a 1 click 9 n/a*17 60 780 n/a*4 wheel 0.050000 n/a*5 4 press n/a",
+                "2.300000 n/a 1 click 9 n/a*17 60 780 n/a*4 wheel 0.050000 n/a*5 4 release n/a",
+                "2.500000 n/a 1 click 9 n/a*17 30 790 30.000000 10.000000 30 10 target "
+                "0.250000 n/a*5 0 press n/a",
+                "2.500000 n/a 1 click 9 n/a*17 30 790 30.000000 10.000000 30 10 repeat "
+                "0.250000 n/a*5 0 release n/a",
+                "2.500000 n/a 1 click 9 n/a*17 34 780 34.000000 20.000000 34 20 off_grid "
+                "0.250000 n/a*5 0 press n/a",
+                "2.500000 n/a 1 click 9 n/a*17 34 780 34.000000 20.000000 34 20 off_grid "
+                "0.250000 n/a*5 0 release n/a"}));
+}
+
+// 's' and then 'g' with no idle frame between them: the trial's points are not lost.
+TEST_F(Run, TheIdleScoreKeepsATrialsPointsWhenGFollowsSWithNoFrameBetween) {
+  for (int k = 0; k < 2; k++) map.trials.add(new trial{9, 12, 1, false, false, false});
+  press('g');
+  prgm_stat = 5;
+  click(30, 790), click(31, 780), click(32, 770), click(33, 760);  // +1 -1 -1 +1
+  click(36, 750);
+  press('s'), press('g');
+  EXPECT_EQ(points, 201);
+  prgm_stat = 0;
+  displayfunc();
+  EXPECT_EQ(texts.back(), "points: 201.000000");
+}
+
+// The bytes a percent-encoded string stands for.
+static std::string unpercent(const std::string& s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); i++) {
+    out += s[i] == '%' ? static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16)) : s[i];
+    if (s[i] == '%') i += 2;
+  }
+  return out;
+}
+
+// The sidecar of a run in a folder whose name is not UTF-8, from a settings file that is not
+// either: valid JSON whose _bytes give the exact names back, every column described at the top,
+// the design as read (pools in the order the trials take them, from the last listed angle to
+// the first unless shuffled, then reproducible from the seed) and who ran it; and the rename
+// of a saved sidecar is synced in its folder.
+TEST(Sidecar, IsValidJsonForAnyPathAndHoldsTheWholeDesignAndWhoRanIt) {
+  char made[] = "/tmp/sm_sideXXXXXX";
+  ASSERT_TRUE(mkdtemp(made));
+  const std::string folder = std::string(made) + "/lat\xe9";
+  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+  snprintf(path, sizeof path, "%s", folder.c_str());
+  const std::string design =
+      "caf\xe9 at 20 \xb0" "C\nwait_lengths:\n0.3\n2\nlength_end:\nrotation_angles:\n90\n-30\n180\n"
+      "angle_end:\nnum_trials_per_set: 3\ntarget_distract_sets:\n9 12\nset_end:\n";
+  static unsigned seed = 4000000007u;
+  unsigned (*saved)() = seedsource;
+  seedsource = [] { return seed; };
+  participant_id = "P 01", session_id = nullptr;
+  auto sidecar = [&](const std::string& text) {
+    std::ofstream(folder + "/settings.txt", std::ios::binary) << text;
+    map.~maphdl();
+    new (&map) maphdl();
+    EXPECT_TRUE(map.init());
+    map.loadsettings("settings.txt");
+    sidecarfacts facts;
+    designfacts(&facts);
+    char* text_out = nullptr;
+    size_t size = 0;
+    FILE* f = open_memstream(&text_out, &size);
+    writesidecar(f, facts);
+    fclose(f);
+    const std::string json(text_out, size);
+    free(text_out);
+    return nlohmann::json::parse(json);  // throws on anything that is not valid JSON
+  };
+  const nlohmann::json plain = sidecar(design), &run = plain.at("spatialmemory");
+  std::vector<std::string> keys;
+  for (auto it = plain.begin(); it != plain.end(); ++it) keys.push_back(it.key());
+  ASSERT_EQ(keys.size(), event_columns + 2u);
+  for (int i = 0; i < event_columns; i++)
+    EXPECT_TRUE(plain.contains(event_column_info[i].name) &&
+                !plain[event_column_info[i].name].at("Description").get<std::string>().empty())
+        << i;
+  EXPECT_EQ(plain["result"]["Levels"].size(), 6u);
+  EXPECT_EQ(plain["StimulusPresentation"]["SoftwareName"], "spatialmemory");
+  EXPECT_EQ(unpercent(run["settings_file_bytes"]), folder + "/settings.txt");
+  EXPECT_EQ(unpercent(run["settings_text_bytes"]), design);
+  EXPECT_EQ(run["settings_text"], "caf\u00e9 at 20 \u00b0C" + design.substr(13));
+  EXPECT_EQ(run["settings_sha256"].get<std::string>().size(), 64u);
+  EXPECT_TRUE(run["participant"] == "P 01" && run["session"].is_null());
+  EXPECT_EQ(run["wait_lengths"], nlohmann::json::parse("[0.3, 2]"));
+  EXPECT_EQ(run["rotation_angles"], nlohmann::json::parse("[90, -30, 180]"));
+  EXPECT_TRUE(run["shuffle_angles"] == false && run["shuffle_seed"].is_null());
+  // Wait lengths 0.3 and 2 dealt in turn: two conditions, each from the last angle listed.
+  EXPECT_EQ(run["angle_pools"], nlohmann::json::parse(R"({"900.300": [180, -30, 90],
+                                                          "90200": [180, -30, 90]})"));
+  EXPECT_EQ(run["run_number"], 0);
+  sidecarfacts facts;
+  designfacts(&facts);
+  EXPECT_EQ(startupline(facts), "spatialmemory: data folder " + folder +
+                                    "; this run's files: results0.txt, results_coord0.txt, "
+                                    "results_events0.tsv, results_events0.json\n");
+
+  const nlohmann::json shuffled = sidecar(design + "shuffle_angles: 1\n");
+  const nlohmann::json& again = shuffled.at("spatialmemory");
+  EXPECT_EQ(again["shuffle_seed"], seed);
+  EXPECT_EQ(again["run_number"], 1);
+  // From the logged seed and the design alone, the same pools in the same order: the trials
+  // take them from the end.
+  std::map<std::string, std::vector<float>> pools = {{"900.300", {90, -30, 180}},
+                                                     {"90200", {90, -30, 180}}};
+  seedrandom(again["shuffle_seed"].get<unsigned>());
+  shufflepools(&pools);
+  for (auto& p : pools) {
+    std::reverse(p.second.begin(), p.second.end());
+    EXPECT_EQ(again["angle_pools"][p.first], nlohmann::json(p.second)) << p.first;
+  }
+
+  // A sidecar saved is renamed into place, then its folder synced.
+  static std::string seen;
+  foldersync = [](const char* synced) {
+    std::ifstream in(std::string(synced) + "/results_events1.json");
+    seen = std::string(synced) + (in.good() ? " holds the sidecar" : " has no sidecar");
+    return true;
+  };
+  EXPECT_TRUE(savesidecar(sidecarname(map.events_name).c_str(), facts));
+  EXPECT_EQ(seen, folder + " holds the sidecar");
+  foldersync = syncfolder, seedsource = saved, participant_id = nullptr;
+  map.~maphdl();
+  new (&map) maphdl();
+  std::system(("rm -rf " + std::string(made)).c_str());
 }
