@@ -4,29 +4,20 @@
 // standard error.
 #pragma once
 #include <dirent.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
-extern char** environ;
-
 struct toolrun {
-  int status = -1;    // exit status; -1 when it did not exit
-  int signal = 0;     // the signal that ended it, 0 when none
-  bool hung = false;  // killed at the time limit
-  std::string out;    // standard output
-  std::string err;    // standard error
+  int status;       // exit status: 124 at the time limit, 128 + N when signal N ended it
+  std::string out;  // standard output
+  std::string err;  // standard error
 };
 
 inline std::string readall(const std::string& name) {
@@ -36,38 +27,15 @@ inline std::string readall(const std::string& name) {
   return all.str();
 }
 
-// Runs argv[0] with the arguments, killed after `seconds`.
-inline toolrun runtool(const std::vector<std::string>& args, double seconds) {
-  toolrun r;
-  char out[] = "/tmp/smcorpus-outXXXXXX", err[] = "/tmp/smcorpus-errXXXXXX";
-  const int fo = mkstemp(out), fe = mkstemp(err);
-  posix_spawn_file_actions_t files;
-  posix_spawn_file_actions_init(&files);
-  posix_spawn_file_actions_adddup2(&files, fo, 1);
-  posix_spawn_file_actions_adddup2(&files, fe, 2);
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid;
-  if (posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ) == 0) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    int wstatus = 0;
-    while (waitpid(pid, &wstatus, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > deadline) {
-        r.hung = true;
-        kill(pid, SIGKILL);
-        waitpid(pid, &wstatus, 0);
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    if (!r.hung && WIFEXITED(wstatus)) r.status = WEXITSTATUS(wstatus);
-    if (!r.hung && WIFSIGNALED(wstatus)) r.signal = WTERMSIG(wstatus);
-  }
-  posix_spawn_file_actions_destroy(&files);
-  close(fo), close(fe);
-  r.out = readall(out), r.err = readall(err);
-  unlink(out), unlink(err);
+// Runs the program with its arguments (no single quotes in them), killed after `seconds`.
+inline toolrun runtool(const std::vector<std::string>& args, int seconds) {
+  const std::string out = "/tmp/smcorpus-" + std::to_string(getpid());
+  std::string command = "timeout -k 5 " + std::to_string(seconds);
+  for (const std::string& a : args) command += " '" + a + "'";
+  const int status = std::system((command + " >" + out + ".out 2>" + out + ".err").c_str());
+  toolrun r = {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readall(out + ".out"),
+               readall(out + ".err")};
+  unlink((out + ".out").c_str()), unlink((out + ".err").c_str());
   return r;
 }
 

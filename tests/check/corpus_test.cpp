@@ -13,8 +13,6 @@ TEST(CheckCorpus, EveryHostileSettingsFileGivesItsProblemsOneALine) {
   for (const std::string& entry : corpusfiles(corpus)) {
     SCOPED_TRACE(entry);
     const toolrun r = runtool({SM_CHECK_PROGRAM, corpus + entry}, 60);
-    EXPECT_FALSE(r.hung);
-    EXPECT_EQ(r.signal, 0);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "");
     // The problems come first, then an empty line and the summary.

@@ -23,8 +23,6 @@ TEST(ReplayCorpus, EveryHostileFileIsRefusedInOneLineThatNamesIt) {
       std::ofstream(replaced, std::ios::binary) << readall(corpus + entry);
       const toolrun r =
           runtool({SM_REPLAY_PROGRAM, folder + "/results0.txt", "--out", folder + "/out"}, 60);
-      EXPECT_FALSE(r.hung);
-      EXPECT_EQ(r.signal, 0);
       EXPECT_EQ(r.status, 1) << r.err;
       EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
       EXPECT_EQ(r.err.rfind("spatialmemory-replay: ", 0), 0u) << r.err;

@@ -57,14 +57,15 @@ std::string text(const std::string& name) {
   return t;
 }
 
-// A row of the log `header` describes, n/a but for the cells given by column name.
-std::string logrow(const std::string& header, const std::map<std::string, std::string>& cells) {
+// A row of the log `header` describes, n/a but for the cells given as "column=value ...".
+std::string logrow(const std::string& header, const std::string& cells) {
+  std::map<std::string, std::string> given;
+  std::istringstream in(cells);
+  for (std::string c; in >> c;) given[c.substr(0, c.find('='))] = c.substr(c.find('=') + 1);
   std::istringstream names(header.substr(0, header.find('\n')));
-  std::string line, name;
-  while (std::getline(names, name, '\t')) {
-    const auto it = cells.find(name);
-    line += (line.empty() ? "" : "\t") + (it == cells.end() ? "n/a" : it->second);
-  }
+  std::string line;
+  for (std::string name; std::getline(names, name, '\t');)
+    line += (line.empty() ? "" : "\t") + (given.count(name) ? given[name] : "n/a");
   return line + "\n";
 }
 
@@ -260,35 +261,18 @@ TEST(Replay, FilesOfAnotherRunAreRefusedAndNoWheelOrEarlyRowIsAClick) {
   const size_t end = log.find("\t1\ttrial_end\t");
   const size_t at = log.rfind('\n', end) + 1;
   std::string busy = log;
-  busy.insert(at, logrow(log, {{"trial", "1"}, {"event", "early"}, {"key", "s"}}) +
-                      logrow(log, {{"trial", "1"},
-                                   {"event", "early"},
-                                   {"x_px", "5"},
-                                   {"y_px", "6"},
-                                   {"button", "0"},
-                                   {"action", "press"}}) +
-                      logrow(log, {{"trial", "1"},
-                                   {"event", "click"},
-                                   {"x_px", "5"},
-                                   {"y_px", "6"},
-                                   {"result", "wheel"},
-                                   {"rt", "0.5"},
-                                   {"button", "3"},
-                                   {"action", "press"}}));
+  busy.insert(at, logrow(log, "trial=1 event=early key=s") +
+                      logrow(log, "trial=1 event=early x_px=5 y_px=6 button=0 action=press") +
+                      logrow(log,
+                             "trial=1 event=click x_px=5 y_px=6 result=wheel rt=0.5 button=3 "
+                             "action=press"));
   std::ofstream(copy + "/results_events0.tsv", std::ios::binary) << busy;
   outcome o = tool({results, "--trial", "1", "--out", copy + "/busy"});
   EXPECT_EQ(o.status, 0) << o.err;
   // A click beside the grid is a click of the coordinate file's list: one it lacks is refused.
-  busy.insert(at, logrow(log, {{"trial", "1"},
-                               {"event", "click"},
-                               {"x_px", "5"},
-                               {"y_px", "6"},
-                               {"grid_x", "-0.500000"},
-                               {"grid_y", "2.000000"},
-                               {"col", "-1"},
-                               {"row", "2"},
-                               {"result", "off_grid"},
-                               {"rt", "0.5"}}));
+  busy.insert(at, logrow(log,
+                         "trial=1 event=click x_px=5 y_px=6 grid_x=-0.500000 "
+                         "grid_y=2.000000 col=-1 row=2 result=off_grid rt=0.5"));
   std::ofstream(copy + "/results_events0.tsv", std::ios::binary) << busy;
   o = tool({results, "--trial", "1", "--out", copy + "/more"});
   EXPECT_EQ(o.status, 1);
