@@ -1,7 +1,9 @@
 // designcheck: reads a settings file as the experiment does and reports on it.
-// Owns the judgement of a design: which lines are lost, which settings come too late, which
-// conditions run out of rotation angles, share a key, crowd the grid or miss the exit tally,
-// and whether every trial turns by one and the same angle.
+// Owns the judgement of a design: which lines are lost or read only in part, which settings
+// come too late, which values the reader takes without a word though the run cannot go as
+// meant (negative lengths, no trials), which conditions run out of rotation angles, share a
+// key, crowd the grid or miss the exit tally, and whether every trial turns by one and the same
+// angle; and the summary, with each condition's angles in the order its trials take them.
 // The reading itself is the model's (readsettings, addtrialset, thinpool); nothing here reads
 // the file a second way.
 #include "check/designcheck.h"
