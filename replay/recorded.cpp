@@ -114,6 +114,8 @@ std::string at(const std::string& name, int line) {
   return name + ":" + std::to_string(line) + ": ";
 }
 
+const char* const cut_short = "cut short (the run was stopped while writing it); left out";
+
 bool fail(std::string* problem, const std::string& text) {
   *problem = text;
   return false;
@@ -242,8 +244,13 @@ bool readtab(const std::string& name, const std::string& text, tabfile* out, std
     tabtrial t = {line, {}, f.size() == 12, {}};
     const bool shaped = f.size() == 12 || (f.size() == 8 && last && !l.complete);
     if (!shaped || !readstart(f, &t.start) ||
-        (t.finished && !readhits(std::vector<std::string>(f.begin() + 8, f.end()), &t.hits)))
+        (t.finished && !readhits(std::vector<std::string>(f.begin() + 8, f.end()), &t.hits))) {
+      if (last && !l.complete) {
+        out->notes.push_back(at(name, line) + cut_short);
+        break;
+      }
       return fail(problem, at(name, line) + "not a trial record");
+    }
     const recordstart& r = t.start;
     if (r.trial != static_cast<int>(out->trials.size()) + 1)
       return fail(problem, at(name, line) + "trial " + f[0] + " where trial " +
@@ -325,7 +332,9 @@ bool readcoord(const std::string& name, const std::string& text, std::vector<coo
   const lines l(text);
   if (l.all.empty() || l.all[0].rfind("trial ", 0) != 0)
     return fail(problem, name + ": no header line: not a coordinate results file");
-  coordtrial* open = nullptr;  // the record whose rows are being read
+  // The record whose rows are being read: a record with rows ends with a line of blanks.
+  const size_t none = static_cast<size_t>(-1);
+  size_t open = none;
   for (size_t i = 1; i < l.all.size(); i++) {
     const int line = static_cast<int>(i) + 1;
     const std::string& s = l.all[i];
@@ -341,32 +350,45 @@ bool readcoord(const std::string& name, const std::string& text, std::vector<coo
       t.line = line;
       t.finished = v.size() == 12;
       // 8 values when killed before 's' (then the line is the file's last, without line end).
-      if ((!t.finished && !(v.size() == 8 && c.atend() && last && !l.complete)) ||
-          !readstart(v, &t.start) ||
-          (t.finished && !readhits(std::vector<std::string>(v.begin() + 8, v.end()), &t.hits)))
-        return fail(problem, at(name, line) + "not the first line of a trial's record");
+      const bool cut = last && !l.complete;  // a full disk may stop the run anywhere in it
+      if ((!t.finished && !(v.size() == 8 && c.atend() && cut)) || !readstart(v, &t.start) ||
+          (t.finished && !readhits(std::vector<std::string>(v.begin() + 8, v.end()), &t.hits))) {
+        if (!cut) return fail(problem, at(name, line) + "not the first line of a trial's record");
+        t = {};
+        t.line = line, t.cut = true;
+        t.start.trial = static_cast<int>(out->size()) + 1;
+      }
       t.trial = t.start.trial;
-      if (t.finished && !c.atend() && !readrow(c, &t))
-        return fail(problem, at(name, line) + "the columns of a row do not read");
+      const bool rows = t.finished && !c.atend();
+      if (rows && !readrow(c, &t)) {
+        if (!cut) return fail(problem, at(name, line) + "the columns of a row do not read");
+        t.cut = true;
+      }
+      t.cut = t.cut || (t.finished && cut);  // its rows, or its line end, never came
       if (t.trial != static_cast<int>(out->size()) + 1)
         return fail(problem, at(name, line) + "trial " + std::to_string(t.trial) + " where trial " +
                                  std::to_string(out->size() + 1) + " should follow");
       out->push_back(t);
-      open = t.finished ? &out->back() : nullptr;
+      open = rows ? out->size() - 1 : none;
       continue;
     }
-    if (!open) return fail(problem, at(name, line) + "a row outside any trial's record");
+    if (open == none) return fail(problem, at(name, line) + "a row outside any trial's record");
     if (s.find_first_not_of(' ') == std::string::npos) {
-      open = nullptr;  // the record's closing line
+      if (!(last && !l.complete)) open = none;  // the record's closing line, whole
       continue;
     }
     columns c(s);
     for (int k = 0; k < 12; k++)
       if (!c.next().empty())
         return fail(problem, at(name, line) + "a row that does not start with 12 blank columns");
-    if (!readrow(c, open))
+    if (!readrow(c, &(*out)[open]) && !(last && !l.complete))
       return fail(problem, at(name, line) + "the columns of a row do not read");
   }
+  // A record whose closing line never came was cut short, and lacks some of its cells: it
+  // keeps none.
+  if (open != none) (*out)[open].cut = true;
+  for (coordtrial& t : *out)
+    if (t.cut) t.finished = false, t.targets.clear(), t.distracts.clear(), t.clicks.clear();
   return true;
 }
 
@@ -458,8 +480,7 @@ bool readlog(const std::string& name, const std::string& text, loggedevents* out
                              ": the first line is not the event log's header (onset, duration, "
                              "trial, ...)");
   if (!l.complete) {
-    out->notes.push_back(at(name, static_cast<int>(l.all.size())) +
-                         "cut short (the run was stopped while writing it); left out");
+    out->notes.push_back(at(name, static_cast<int>(l.all.size())) + cut_short);
     l.all.pop_back();
   }
   std::map<int, size_t> index;  // trial number -> its place in out->trials
@@ -683,10 +704,19 @@ bool readrun(const std::string& results, recordedrun* out, std::string* problem)
       !readsidecar(f.sidecar, side, &out->side, problem))
     return false;
   const std::vector<tabtrial>& trials = out->tab.trials;
+  out->notes = out->tab.notes;
+  // A trial whose tab line was cut short at 'g' may have reached the other files.
+  const size_t begun = trials.size() + out->tab.notes.size();
+  if (out->coord.size() == begun && begun > trials.size()) out->coord.pop_back();
   if (out->coord.size() != trials.size())
     return fail(problem, f.coord + ": " + std::to_string(out->coord.size()) + " trials where " +
                              f.tab + " has " + std::to_string(trials.size()));
-  if (out->log.trials.size() > trials.size())
+  for (const coordtrial& c : out->coord)
+    if (c.cut)
+      out->notes.push_back(at(f.coord, c.line) + "cut short (the run was stopped while writing " +
+                           "it); trial " + std::to_string(c.trial) + " is drawn as one cut short");
+  out->notes.insert(out->notes.end(), out->log.notes.begin(), out->log.notes.end());
+  if (out->log.trials.size() > begun)
     return fail(problem, f.log + ": " + std::to_string(out->log.trials.size()) + " trials where " +
                              f.tab + " has " + std::to_string(trials.size()));
   std::map<int, size_t> logged;  // trial number -> its place in the log's trials
@@ -699,7 +729,8 @@ bool readrun(const std::string& results, recordedrun* out, std::string* problem)
     const std::string there = " of " + f.tab + " line " + std::to_string(t.line);
     // Both results files are written at 'g' and at 's' alike; a kill between the two at 's'
     // leaves one of them finished, so the hits are compared where both have them.
-    if (!samestart(c.start, t.start) || (c.finished && t.finished && !samehits(c.hits, t.hits)))
+    if ((!c.cut && !samestart(c.start, t.start)) ||
+        (c.finished && t.finished && !samehits(c.hits, t.hits)))
       return fail(problem, at(f.coord, c.line) + which + "'s " +
                                (samestart(c.start, t.start) ? "hits differ from those"
                                                             : "condition differs from the one") +

@@ -50,25 +50,32 @@ struct tabtrial {
 };
 
 struct tabfile {
-  echoedsettings settings;       // from the lines above the header
-  std::vector<tabtrial> trials;  // in the order run, numbered 1, 2, ...
+  echoedsettings settings;         // from the lines above the header
+  std::vector<tabtrial> trials;    // in the order run, numbered 1, 2, ...
+  std::vector<std::string> notes;  // what was left out and why, one line each
 };
 
+// A last line without its line end is what a kill or a full disk leaves mid-write: one of 8
+// values is a trial begun; one that does not read is left out with a note. Every other fault
+// is a problem.
 bool readtab(const std::string& name, const std::string& text, tabfile* out, std::string* problem);
 
 // ---- coordinate results file results_coord<N>.txt ----
 
 struct coordtrial {
-  int line;                                       // line the record starts on, from 1
-  int trial;                                      // the trial's number
-  recordstart start;                              // columns 1 to 8, as the tab file's
-  bool finished;                                  // the record has its cells: 's' wrote them
-  recordhits hits;                                // columns 9 to 12; zero when not finished
+  int line;           // line the record starts on, from 1
+  int trial;          // the trial's number
+  recordstart start;  // columns 1 to 8, as the tab file's
+  bool finished;      // the record has its cells: 's' wrote them
+  bool cut;         // the file ends inside the record, cut short mid-write: not finished, no cells
+  recordhits hits;  // columns 9 to 12; zero when not finished
   std::vector<std::pair<double, double>> clicks;  // clicks X, Y: sorted, each spot once
   std::vector<std::pair<int, int>> targets;       // column, row of each target, drawing order
   std::vector<std::pair<int, int>> distracts;     // column, row of each distractor, likewise
 };
 
+// A last line without its line end that does not read (a full disk stops the run mid-row)
+// leaves its record cut; every other fault is a problem.
 bool readcoord(const std::string& name, const std::string& text, std::vector<coordtrial>* out,
                std::string* problem);
 
@@ -152,11 +159,15 @@ struct recordedrun {
   std::vector<coordtrial> coord;
   loggedevents log;
   sidecar side;
-  std::vector<size_t> logged;  // for each trial of the tab file, its place in log.trials
+  std::vector<size_t> logged;      // for each trial of the tab file, its place in log.trials
+  std::vector<std::string> notes;  // what the files lacked, one line each, in file order
 };
 
 // Reads all four files of a run and checks that they tell of the same trials: the coordinate
 // file's records have the tab file's conditions and hits, the log's trial_start rows the tab
 // file's conditions, and a trial the log ended with its trial_end row has the clicks of the
-// coordinate record (its click list: every click row but the wheel's, each spot once).
+// coordinate record (its click list: every click row but the wheel's, each spot once). Files
+// cut short mid-write keep every trial they hold in full: a trial begun in the log or the
+// coordinate file whose tab line was cut is left out, and a coordinate record cut short makes
+// its trial one cut short.
 bool readrun(const std::string& results, recordedrun* out, std::string* problem);

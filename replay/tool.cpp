@@ -328,7 +328,7 @@ int replaytool(int argc, const char* const* argv) {
 
   auto run = std::make_unique<recordedrun>();
   if (!readrun(o.results, run.get(), &trouble)) return problem(trouble);
-  for (const std::string& note : run->log.notes) printf("note: %s\n", note.c_str());
+  for (const std::string& note : run->notes) printf("note: %s\n", note.c_str());
   const int trials = static_cast<int>(run->tab.trials.size());
   if (trials == 0) return problem(o.results + ": the run holds no trial");
   std::vector<int> wanted = o.trials;

@@ -142,9 +142,10 @@ TEST(Recorded, ANumberIsItsWholeFieldAndWithinWhatTheProgramWrites) {
 
   // The coordinate file's first line holds the same eight values and the four counts.
   std::vector<coordtrial> coord;
-  const std::string first =
-      cols({"trial"}) + cols({"1", "9", "12", "1", "0", "1", "1.000000", "-90.000000", "2.000000",
-                              "0.000000", "1.000000", "3.000000", "nan", "-nan"});
+  const std::string first = cols({"trial"}) +
+                            cols({"1", "9", "12", "1", "0", "1", "1.000000", "-90.000000",
+                                  "2.000000", "0.000000", "1.000000", "3.000000", "nan", "-nan"}) +
+                            std::string(168, ' ') + "\n";
   ASSERT_EQ(fault(readcoord, first, &coord, 99), "");
   EXPECT_TRUE(coord[0].start.targets == 9 && coord[0].start.rotate_angle == -90 &&
               coord[0].hits.total == 3 && coord[0].clicks.size() == 1);

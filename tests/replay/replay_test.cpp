@@ -313,3 +313,39 @@ TEST(Replay, ARunInAFolderNamedInLatin1IsReadWithEitherSidecar) {
     EXPECT_EQ(rgb(out + "/trial1-pick.png"), rgb(liverun::get().trials[0].pick));
   }
 }
+
+TEST(Replay, FilesCutShortByAFullDiskKeepEveryTrialBeforeTheCut) {
+  // The run stopped at trial 2's 's': its coordinate record ends in the middle of its rows
+  // (the cut leaves a row that still reads), the tab file's next line is cut mid-value, the
+  // log holds nothing after trial 2's WAIT.
+  const std::string copy = liverun::get().copy("full");
+  const std::string coord = text(copy + "/results_coord0.txt");
+  const size_t second = coord.find("\n2 ") + 1;
+  const size_t rows = coord.find('\n', second) + 1;  // trial 2's second row
+  std::ofstream(copy + "/results_coord0.txt", std::ios::binary)
+      << coord.substr(0, coord.find(' ', rows + 168 + 14 * 3));
+  const std::string tab = text(copy + "/results0.txt");
+  std::ofstream(copy + "/results0.txt", std::ios::binary)
+      << tab.substr(0, tab.find("\n3\t") + 4) + "2";
+  const std::string log = text(copy + "/results_events0.tsv");
+  std::ofstream(copy + "/results_events0.tsv", std::ios::binary)
+      << log.substr(0, log.find('\n', log.find("\t2\tWAIT\t")) + 1);
+  const outcome o = tool({copy + "/results0.txt", "--out", copy + "/out"});
+  EXPECT_EQ(o.status, 0) << o.err;
+  const int tabline =
+      static_cast<int>(std::count(tab.begin(), tab.begin() + tab.find("\n3\t"), '\n')) + 2;
+  const int coordline =
+      static_cast<int>(std::count(coord.begin(), coord.begin() + second, '\n')) + 1;
+  EXPECT_EQ(o.out, "note: " + copy + "/results0.txt:" + std::to_string(tabline) +
+                       ": cut short (the run was stopped while writing it); left out\n"
+                       "note: " +
+                       copy + "/results_coord0.txt:" + std::to_string(coordline) +
+                       ": cut short (the run was stopped while writing it); trial 2 is drawn as "
+                       "one cut short\nwriting into " +
+                       copy +
+                       "/out\n"
+                       "trial 1: trial1-watch.png trial1-pick.png trial1-marked.png\n"
+                       "trial 2: trial2-watch.png only: cut short before 's', the log has no PICK "
+                       "for it\n");
+  EXPECT_EQ(rgb(copy + "/out/trial2-watch.png"), rgb(liverun::get().trials[1].watch));
+}
