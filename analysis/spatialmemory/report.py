@@ -2,17 +2,21 @@
 the per-condition summary and one self-contained HTML page to look at a study before
 analysing it.
 
-    spatialmemory-report DATA... [--out DIR]
+    spatialmemory-report DATA... [--out DIR] [--bids OUT]
 
 DATA are results files, data folders or glob patterns. Writes into DIR (default
-./spatialmemory-report): trials.csv, clicks.csv, cells.csv, summary.csv and report.html. A run
-whose files are malformed is left out with one line on standard error naming the file and
-line, and the command then exits with status 1; notes on the data (trials cut short, empty
-angle pools, logs that disagree with the results files) go into the report and onto standard
-error, and leave the status 0.
+./spatialmemory-report): trials.csv, clicks.csv, cells.csv, summary.csv (and, where runs
+record their participant, summary_by_participant.csv) and report.html; with --bids, the runs
+as a BIDS dataset in OUT as well (bids.py). A run whose files are malformed is left out with
+one line on standard error naming the file and line, and the command then exits with status
+1, as it does when it refuses a log that does not belong with its run's results files (the
+run is then read from those); notes on the data (trials cut short, empty angle pools, display
+timing not synced) go into the report and onto standard error, and leave the status 0. When
+the report or the dataset cannot be written, or on a fault of its own, it says so in one line
+and exits with status 2, leaving any earlier report as it was.
 
-Reading the files belongs to reader.py and the summary to summary.py; this module owns the
-command line, the plots and the page.
+Reading the files belongs to reader.py, the summary to summary.py and the dataset's layout to
+bids.py; this module owns the command line, the plots and the page.
 """
 
 import argparse
@@ -22,15 +26,20 @@ import html
 import io
 import os
 import sys
+import tempfile
+import traceback
 
 import matplotlib
 
 matplotlib.use("Agg")
 import matplotlib.image  # noqa: E402
+import numpy as np  # noqa: E402
 import pandas as pd  # noqa: E402
 from matplotlib.figure import Figure  # noqa: E402
 
-from .reader import PHASES, ResultsError, Study, find_runs, read_run  # noqa: E402
+from . import __version__  # noqa: E402
+from .bids import BidsError, export  # noqa: E402
+from .reader import PHASES, WHEEL_BUTTONS, clip, oneline, read_study  # noqa: E402
 from .summary import summarize, withmeasures  # noqa: E402
 
 THUMBNAIL_WIDTH = 240  # pixels across of a replay image in the trial table
@@ -63,7 +72,7 @@ def pngdata(fig):
 def levelstats(trials, column):
     """Per level of a column: complete trials, mean and standard error of the hit rate and of
     the false alarms."""
-    groups = trials.groupby(column)
+    groups = trials.groupby(column, observed=True)
     stats = pd.DataFrame({"n": groups.size(),
                           "hit_rate": groups["hit_rate"].mean(),
                           "hit_rate_se": groups["hit_rate"].sem(),
@@ -107,12 +116,21 @@ def plotby(trials, factors, title):
     return pngdata(fig)
 
 
+def setsizes(trials):
+    """Each trial's set size, targets/distractors, ordered by their numbers (9/12 before 12/9)
+    rather than as texts."""
+    sizes = sorted(set(zip(trials.targets, trials.distractors)))
+    return pd.Series(pd.Categorical(
+        [f"{t}/{d}" for t, d in zip(trials.targets, trials.distractors)],
+        categories=[f"{t}/{d}" for t, d in sizes], ordered=True), index=trials.index)
+
+
 def conditionplots(trials):
     """The page's plots of hit rate and false alarms, or none when no trial is complete."""
     done = withmeasures(trials[trials["complete"].astype(bool)])
     if done.empty:
         return []
-    done = done.assign(set_size=[f"{t}/{d}" for t, d in zip(done.targets, done.distractors)])
+    done = done.assign(set_size=setsizes(done))
     return [
         ("By rotation angle", plotby(done, [("rotate_angle", "rotation angle (deg)")],
                                      "Hit rate and false alarms by rotation angle")),
@@ -164,7 +182,8 @@ def timingplot(events, refresh_ms):
     timed = [p for p in PHASES[:-1] if p in set(rows["event"])]
     fig = Figure(figsize=(7, 4))
     ax = fig.subplots()
-    data = [rows.loc[rows["event"] == p, "overshoot_ms"].dropna() for p in timed]
+    data = [rows.loc[(rows["event"] == p) & np.isfinite(rows["overshoot_ms"]), "overshoot_ms"]
+            for p in timed]
     ax.boxplot(data, labels=timed, showfliers=False)
     for i, values in enumerate(data, 1):
         jitter = [(k % 7 - 3) * 0.03 for k in range(len(values))]
@@ -196,42 +215,75 @@ def number(value):
     return f"{value:.0f}" if float(value).is_integer() else f"{value:.3f}"
 
 
+def fact(run, key):
+    """A fact of the run's sidecar as the page shows it: a text clipped to a line's length."""
+    value = run.facts.get(key)
+    return "" if value is None else clip(oneline(str(value)))
+
+
+def participants(study):
+    """Whether any run of the study records its participant."""
+    return any(run.participant is not None for run in study.runs)
+
+
+def displaynotes(study):
+    """A note for each run whose buffer swaps were not synced to the display: its frames came
+    as fast as they were drawn, so its timing says nothing of the display's refresh."""
+    return [f"{run.files['sidecar']}: display timing not synced to the refresh (swap_synced "
+            "is false): the frame intervals and the refresh interval measured are how fast "
+            "the screen was drawn, not the display's refresh"
+            for run in study.runs if run.facts.get("swap_synced") is False]
+
+
 def rundate(run):
-    started = (run.sidecar or {}).get("started")
-    if started:
-        return str(started)
-    when = datetime.datetime.fromtimestamp(os.path.getmtime(run.files["results"]))
+    if run.facts.get("started"):
+        return fact(run, "started")
+    try:
+        when = datetime.datetime.fromtimestamp(os.path.getmtime(run.files["results"]))
+    except OSError:
+        return ""
     return when.strftime("%Y-%m-%d %H:%M") + " (file modified)"
 
 
 def runstable(study):
+    """Per run: its files, trials, clicks and display. Clicks are presses of a mouse button
+    (a log tells presses from releases; without one each click the coordinate file keeps)."""
+    clicks = study.clicks
+    pressed = (clicks["action"] != "release") & ~clicks["button"].isin(WHEEL_BUTTONS)
+    off = pressed & ~clicks["on_grid"].fillna(False).astype(bool)
+    counts = pd.DataFrame({"clicks": pressed, "off": off, "folder": clicks["folder"],
+                           "run": clicks["run"]}).groupby(["folder", "run"], sort=False).sum()
     rows = []
+    carried = participants(study)
     for run in study.runs:
-        sidecar = run.sidecar or {}
         trials = run.trials
-        refresh = sidecar.get("refresh_interval_ms")
-        presses = run.clicks["action"] != "release"  # with a log; every click without one
-        rows.append({
-            "folder": run.folder, "run": run.number, "date": rundate(run),
+        mine = counts.loc[(run.folder, run.number)] if (run.folder, run.number) in counts.index \
+            else {"clicks": 0, "off": 0}
+        refresh = run.facts.get("refresh_interval_ms")
+        row = {"folder": oneline(run.folder), "run": run.number}
+        if carried:
+            row.update(participant=fact(run, "participant"), session=fact(run, "session"))
+        row.update({
+            "date": rundate(run),
             "trials": len(trials), "complete": int(trials["complete"].sum()),
             "cut short": int((~trials["complete"].astype(bool)).sum()),
             "empty angle pools": int(trials["angle_pool_empty"].sum()),
-            "clicks": int(presses.sum()),
-            "clicks off the grid": int((presses & ~run.clicks["on_grid"]).sum()),
-            "event log": "yes" if run.has_log else "no",
-            "program version": sidecar.get("version", ""),
-            "screen (px)": (f"{sidecar['screen_width']} x {sidecar['screen_height']}"
-                            if "screen_width" in sidecar else ""),
+            "clicks": int(mine["clicks"]), "clicks off the grid": int(mine["off"]),
+            "event log": "yes" if run.has_log else "refused" if run.refused else "no",
+            "program version": fact(run, "version"),
+            "screen (px)": (f"{fact(run, 'screen_width')} x {fact(run, 'screen_height')}"
+                            if run.facts else ""),
             "refresh interval (ms)": refresh if refresh is not None else float("nan"),
-            "swaps synced": {True: "yes", False: "no"}.get(sidecar.get("swap_synced"), ""),
+            "swaps synced": {True: "yes", False: "no"}.get(run.facts.get("swap_synced"), ""),
         })
+        rows.append(row)
     return pd.DataFrame(rows)
 
 
 def settingstable(study):
     rows = []
     for run in study.runs:
-        row = {"folder": run.folder, "run": str(run.number)}
+        row = {"folder": oneline(run.folder), "run": str(run.number)}
         for key, value in run.settings.items():
             if isinstance(value, list):
                 value = "; ".join(" ".join(str(c) for c in rgb) for rgb in value)
@@ -270,8 +322,8 @@ def replayimages(study, notes):
         try:
             cells.append(f'<img src="{thumbnail(path)}" alt="trial {trial} replayed" '
                          f'width="{THUMBNAIL_WIDTH}">')
-        except (OSError, ValueError, SyntaxError) as e:
-            notes.append(f"{path}: not a PNG image the report can show ({e})")
+        except Exception as e:  # whatever the image library finds wrong with the file
+            notes.append(f"{path}: not a PNG image the report can show ({clip(str(e))})")
             cells.append("")
     return cells
 
@@ -282,7 +334,7 @@ def runlabels(study):
     folders = [run.folder for run in study.runs]
     common = os.path.commonpath([os.path.dirname(os.path.abspath(f)) for f in folders])
     return {(run.folder, run.number):
-            f"{os.path.relpath(os.path.abspath(run.folder), common)} #{run.number}"
+            oneline(f"{os.path.relpath(os.path.abspath(run.folder), common)} #{run.number}")
             for run in study.runs}
 
 
@@ -296,6 +348,9 @@ def trialstable(study, notes):
     labels = runlabels(study)
     shown.insert(0, "run", [html.escape(labels[key]) for key in
                             zip(study.trials["folder"], study.trials["run"])])
+    if participants(study):
+        shown.insert(1, "participant", [html.escape(oneline(p)) if isinstance(p, str) else ""
+                                        for p in study.trials["participant"]])
     for flag in ("complete", "angle_pool_empty"):
         shown[flag] = shown[flag].map({True: "yes", False: "no"})
     images = replayimages(study, notes)
@@ -319,8 +374,8 @@ div.wide { overflow-x: auto; }
 """
 
 
-def page(study, errors, summary):
-    notes = list(study.problems)
+def page(study, errors, summary, notes, byparticipant=None):
+    notes = list(notes)
     parts = []
     add = parts.append
     add("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
@@ -332,13 +387,18 @@ def page(study, errors, summary):
     trials_html = trialstable(study, notes)  # may add notes about replay images
 
     add('<h2 id="problems">Problems found</h2>')
+    def items(lines):
+        return "".join(f"<li>{html.escape(oneline(str(line)))}</li>" for line in lines)
+
     if errors:
         add("<p>Runs left out, their files being malformed:</p><ul class=\"problems\">" +
-            "".join(f"<li>{html.escape(str(e))}</li>" for e in errors) + "</ul>")
+            items(errors) + "</ul>")
+    if study.refused:
+        add("<p>Files refused, the runs read without them:</p><ul class=\"problems\">" +
+            items(study.refused) + "</ul>")
     if notes:
-        add("<ul class=\"problems\">" + "".join(f"<li>{html.escape(n)}</li>" for n in notes) +
-            "</ul>")
-    if not errors and not notes:
+        add("<ul class=\"problems\">" + items(notes) + "</ul>")
+    if not errors and not notes and not study.refused:
         add("<p>None: every trial is complete, every angle pool held an angle, and the logs "
             "agree with the results files.</p>")
 
@@ -352,6 +412,12 @@ def page(study, errors, summary):
         'False alarms are distractor and empty hits; the hit rate is all targets hit over all '
         'targets shown; SD with n - 1.</p>')
     add(table(summary, "summary"))
+    if byparticipant is not None:
+        add('<h2 id="participants">Summary per participant</h2>\n<p class="note">As above, '
+            'for each participant apart (the runs that record one), all their sessions '
+            'together.</p>')
+        add(table(byparticipant.assign(participant=byparticipant["participant"].map(oneline)),
+                  "participants"))
 
     add('<h2 id="plots">Hit rate and false alarms</h2>\n<p class="note">Means of the complete '
         'trials with standard errors; n trials under each level.</p>')
@@ -368,14 +434,17 @@ def page(study, errors, summary):
         add("<p>No event log (results_events&lt;N&gt;.tsv) beside these runs: the phases' "
             "actual durations are not known.</p>")
     else:
-        refresh = [r.sidecar.get("refresh_interval_ms") for r in study.runs if r.sidecar]
+        # Only a run whose swaps waited for the display measured its refresh; another measured
+        # how fast it drew.
+        refresh = [r.facts.get("refresh_interval_ms") for r in study.runs
+                   if r.facts.get("swap_synced") is True]
         refresh = [r for r in refresh if r is not None]
         refresh_ms = float(pd.Series(refresh).median()) if refresh else None
         add('<p class="note">From the event logs: each phase\'s actual duration (first frame '
             'to the next phase\'s first frame) against the duration set; late frames are '
             'intervals over 1.5 times the phase\'s median.' +
-            (f' Refresh interval (median of the runs): {refresh_ms:.3f} ms.' if refresh_ms
-             else '') + '</p>')
+            (f' Refresh interval (median of the runs whose swaps were synced to the display): '
+             f'{refresh_ms:.3f} ms.' if refresh_ms else '') + '</p>')
         add(table(timingtable(events), "timing"))
         add(f'<img class="plot" alt="phase durations" src="{timingplot(events, refresh_ms)}">')
 
@@ -388,6 +457,48 @@ def page(study, errors, summary):
 # ---- the command ----
 
 
+class OutputError(Exception):
+    """The report's folder or one of its files cannot be written."""
+
+
+def csvdata(frame):
+    """A table as the bytes of a CSV file in UTF-8: a folder whose name is not UTF-8 written
+    with \\xNN for its stray bytes."""
+    if "folder" in frame:
+        frame = frame.assign(folder=[oneline(f) for f in frame["folder"]])
+    return frame.to_csv(index=False).encode("utf-8", "backslashreplace")
+
+
+def writefiles(out, files):
+    """The files (name -> bytes) into the folder `out`, each written under a temporary name
+    beside its own and renamed over it once all are written: an earlier report is never left
+    empty or half-written. Returns their paths."""
+    try:
+        os.makedirs(out, exist_ok=True)
+    except OSError as e:
+        raise OutputError(f"{out}: cannot make the report's folder: {e.strerror}") from None
+    mask = os.umask(0)
+    os.umask(mask)
+    temporary, written = [], [os.path.join(out, name) for name in files]
+    target = out
+    try:
+        for target, data in zip(written, files.values()):
+            fd, path = tempfile.mkstemp(prefix=f".{os.path.basename(target)}.", dir=out)
+            temporary.append(path)
+            with os.fdopen(fd, "wb") as f:
+                os.fchmod(f.fileno(), 0o666 & ~mask)
+                f.write(data)
+        for path, target in zip(temporary, written):
+            os.replace(path, target)
+        return written
+    except OSError as e:
+        raise OutputError(f"{target}: cannot write: {e.strerror}") from None
+    finally:
+        for path in temporary:
+            if os.path.lexists(path):
+                os.unlink(path)
+
+
 def main(argv=None):
     parser = argparse.ArgumentParser(
         prog="spatialmemory-report",
@@ -398,45 +509,61 @@ def main(argv=None):
     parser.add_argument("--out", default="spatialmemory-report", metavar="DIR",
                         help="folder for the tables and report.html "
                              "(default: ./spatialmemory-report)")
+    parser.add_argument("--bids", metavar="OUT",
+                        help="also write the runs as a BIDS dataset into the folder OUT")
+    parser.add_argument("--version", action="version",
+                        version=f"spatialmemory-report {__version__}",
+                        help="show the version and exit")
     args = parser.parse_args(argv)
+    try:
+        return report(args)
+    except OutputError as e:
+        say(f"{e}; no report written")
+    except BidsError as e:
+        say(f"{e}; no dataset written")
+    except Exception as e:  # a fault of this program: said in one line, the old report kept
+        where = traceback.extract_tb(e.__traceback__)[-1]
+        say(f"internal error, no report written: {type(e).__name__}: {clip(str(e))} (at "
+            f"{os.path.basename(where.filename)}:{where.lineno}); please report it with the "
+            "data that caused it")
+    return 2
 
-    errors, tabs = [], []
-    for given in args.data:
-        try:
-            tabs += [t for t in find_runs([given]) if t not in tabs]
-        except ResultsError as e:
-            errors.append(e)
-    runs = []
-    for i, tab in enumerate(tabs, 1):
-        if len(tabs) > 1:
-            print(f"reading run {i} of {len(tabs)}: {tab}", file=sys.stderr)
-        try:
-            runs.append(read_run(tab))
-        except ResultsError as e:
-            errors.append(e)
-    for e in errors:
-        print(f"spatialmemory-report: {e}", file=sys.stderr)
-    if not runs:
-        print("spatialmemory-report: no run could be read; no report written", file=sys.stderr)
+
+def say(message, prefix="spatialmemory-report: "):
+    print(prefix + oneline(message), file=sys.stderr)
+
+
+def report(args):
+    def progress(i, count, tab):
+        if count > 1:
+            say(f"reading run {i} of {count}: {tab}", prefix="")
+
+    errors = []
+    study = read_study(args.data, progress=progress, errors=errors)
+    for line in errors + study.refused:
+        say(str(line))
+    if not study.runs:
+        say("no run could be read; no report written")
         return 1
-
-    study = Study(runs)
     summary = summarize(study.trials)
-    os.makedirs(args.out, exist_ok=True)
-    written = []
-    for name, frame in (("trials", study.trials), ("clicks", study.clicks),
-                        ("cells", study.cells), ("summary", summary)):
-        path = os.path.join(args.out, name + ".csv")
-        frame.to_csv(path, index=False)
-        written.append(path)
-    path = os.path.join(args.out, "report.html")
-    with open(path, "w", encoding="utf-8") as f:
-        f.write(page(study, errors, summary))
-    written.append(path)
-    for note in study.problems:
-        print(f"note: {note}", file=sys.stderr)
-    print("\n".join(written))
-    return 1 if errors else 0
+    tables = [("trials", study.trials), ("clicks", study.clicks), ("cells", study.cells),
+              ("summary", summary)]
+    byparticipant = None
+    if participants(study):
+        byparticipant = summarize(study.trials, by=["participant"])
+        tables.append(("summary_by_participant", byparticipant))
+    files = {name + ".csv": csvdata(frame) for name, frame in tables}
+    notes = study.problems + displaynotes(study)
+    files["report.html"] = page(study, errors, summary, notes, byparticipant).encode(
+        "utf-8", "backslashreplace")
+    written = writefiles(args.out, files)
+    if args.bids:
+        notes += export(study, args.bids, __version__)
+        written.append(args.bids)
+    for note in notes:
+        say(note, prefix="note: ")
+    print("\n".join(oneline(path) for path in written))
+    return 1 if errors or study.refused else 0
 
 
 if __name__ == "__main__":

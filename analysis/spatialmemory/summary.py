@@ -24,15 +24,18 @@ def withmeasures(trials):
     return out
 
 
-def summarize(trials):
+def summarize(trials, by=()):
     """Per condition: complete trials, trials cut short, mean and standard deviation (n - 1)
     of target hits, false alarms and score, the mean distractor and empty hits, and the hit
-    rate: all targets hit over all targets shown in the condition's complete trials."""
+    rate: all targets hit over all targets shown in the condition's complete trials. `by`
+    names columns to summarise within first (participant, say): their columns lead the
+    table, and trials with one of them missing are left out."""
+    keys = list(by) + CONDITION
     if trials.empty:
-        return pd.DataFrame(columns=SUMMARY_COLUMNS)
+        return pd.DataFrame(columns=list(by) + SUMMARY_COLUMNS)
     t = withmeasures(trials)
     done = t[t["complete"].astype(bool)]
-    groups = done.groupby(CONDITION)
+    groups = done.groupby(keys)
     out = pd.DataFrame({
         "trials": groups.size(),
         "hits_mean": groups["targets_hit"].mean(),
@@ -45,8 +48,8 @@ def summarize(trials):
         "score_sd": groups["score"].std(),
         "hit_rate": groups["targets_hit"].sum() / groups["targets"].sum(),
     })
-    cut = t[~t["complete"].astype(bool)].groupby(CONDITION).size().rename("trials_cut_short")
+    cut = t[~t["complete"].astype(bool)].groupby(keys).size().rename("trials_cut_short")
     out = out.join(cut, how="outer")
     out["trials"] = out["trials"].fillna(0).astype(int)
     out["trials_cut_short"] = out["trials_cut_short"].fillna(0).astype(int)
-    return out.reset_index()[SUMMARY_COLUMNS]
+    return out.reset_index()[list(by) + SUMMARY_COLUMNS]

@@ -5,19 +5,14 @@ malformed file refused with its file and line."""
 import math
 import os
 
+import pandas as pd
 import pytest
 
 import spatialmemory
-from conftest import checklayout, fixture, report
+from conftest import (addbuttons, checklayout, fixture, logrows, report, stopduring,
+                      trialparts, version12)
 
 WHOLE = os.path.join(fixture("whole"), "results0.txt")
-
-
-def logrows(path, event):
-    """The rows of one kind of event from a log, as dicts of the texts written."""
-    with open(path) as f:
-        header, *rows = [line.split("\t") for line in f.read().split("\n") if line]
-    return [dict(zip(header, row)) for row in rows if row[3] == event]
 
 
 @pytest.mark.parametrize("name", ["nolog", "whole"])
@@ -28,7 +23,7 @@ def test_run_reads_back_the_files_values(name):
     # The trials and cells tables print back as both results files, byte for byte.
     checklayout(run)
     trials, cells, c = run.trials, run.cells, run.clicks
-    assert len(trials) == 6 and trials["complete"].all() and run.problems == []
+    assert len(trials) == 6 and trials["complete"].all() and run.problems == run.refused == []
     assert list(trials.score) == list(trials.targets_hit - trials.distracts_hit - trials.empty_hit)
     assert list(cells.cell) == list(cells.col * 5 + cells.row)
     if name == "nolog":  # the coordinate file's clicks, in its order
@@ -37,39 +32,102 @@ def test_run_reads_back_the_files_values(name):
         assert list(zip(c.trial, c.grid_x, c.grid_y)) == [
             (n, x, y) for n, r in enumerate(records, 1) for x, y in r["lists"][0]]
     else:  # the log's clicks, in the order made, and its phase durations
-        logged = logrows(run.files["events"], "click")
+        logged = logrows(fixture(name), "click")
         assert [(r["trial"], r["grid_x"], r["grid_y"], r["x_px"], r["rt"], r["result"])
                 for r in logged] == \
             [(str(t), f"{x:f}", f"{y:f}", str(px), f"{rt:.6f}", res) for t, x, y, px, rt, res in
              zip(c.trial, c.grid_x, c.grid_y, c.x_px, c.rt, c.result)]
         for phase in spatialmemory.reader.PHASES:
-            durations = [r["duration"] for r in logrows(run.files["events"], phase)]
+            durations = [r["duration"] for r in logrows(fixture(name), phase)]
             assert durations == [f"{d:.6f}" for d in trials[phase.lower() + "_duration"]]
         first = {r["trial"]: r["rt"] for r in reversed(logged)}
         assert [first.get(str(t), "nan") for t in trials.trial] == \
             [f"{v:.6f}" if v == v else "nan" for v in trials.first_click_rt]
     # The sweeps reach half a cell past the edges, where the run judged cells on the grid.
-    inside = c.grid_x.between(0, 6, inclusive="left") & c.grid_y.between(0, 5, inclusive="left")
-    assert list(c.on_grid) == list(inside) and not c.on_grid.all()
-    assert (c[~c.on_grid].row.between(0, 4)).any()
+    assert (~c.on_grid & c.row.between(0, 4) & c.col.between(0, 5)).any()
     # Whatever the source, each cell's first click gives the file's hit counts.
     counts = c.groupby(["trial", "result"]).size().unstack(fill_value=0)
     assert list(counts["target"].reindex(trials.trial, fill_value=0)) == list(trials.targets_hit)
 
 
-def test_log_that_disagrees_with_the_results_files_is_noted(copyrun):
+# A log that does not belong with the results files: (line edited, text, replacement,
+# the refusal's start). Line 20 is a click of trial 1 on a target; 137 ends trial 2; 126 is a
+# click of trial 2, 121 starts it.
+OTHER_LOGS = [
+    (137, "\t0.000000\t0.000000\t3.000000", "\t9.000000\t0.000000\t3.000000",
+     "{tab}:15: trial 2: targets_hit 0, but 9 in the log ({log}:137)"),
+    (121, "\t3\t4\t1\t1\t0\t", "\t3\t5\t1\t1\t0\t",
+     "{tab}:15: trial 2: distractors 4, but 5 in the log ({log}:121)"),
+    (20, "\ttarget\t", "\tempty\t",
+     "{log}:20: trial 1: a click logged as empty, which the cells in {coord} make target"),
+    (127, "\t5.492627\t", "\t5.592627\t", "{log}: trial 2: 5 click positions in the log, 4 in "
+     "{coord}, and they differ"),
+    (121, "\t2\ttrial_start\t", "\t12\ttrial_start\t", "{log}:121: trial 12 is not in {tab}"),
+]
+
+
+@pytest.mark.parametrize("line,old,new,refusal", OTHER_LOGS)
+def test_log_from_another_run_is_refused_and_the_results_files_kept(copyrun, line, old, new,
+                                                                     refusal):
     folder = copyrun("whole")
     log = folder / "results_events0.tsv"
     lines = log.read_text().split("\n")
-    lines[136] = lines[136].replace("\t0.000000\t0.000000\t3.000000",
-                                    "\t9.000000\t0.000000\t3.000000")
-    lines[19] = lines[19].replace("\ttarget\t", "\tempty\t")
+    assert old in lines[line - 1]
+    lines[line - 1] = lines[line - 1].replace(old, new)
     log.write_text("\n".join(lines))
     run = spatialmemory.read_run(folder / "results_coord0.txt")
-    assert run.problems == [
-        f"{folder}/results0.txt:15: trial 2: targets_hit 0, but 9 in the log ({log}:137)",
-        f"{log}:20: trial 1: a click logged as empty, which the cells in "
-        f"{folder}/results_coord0.txt make target"]
+    names = {"tab": folder / "results0.txt", "coord": folder / "results_coord0.txt", "log": log}
+    assert run.refused == [refusal.format(**names) + ": the log does not belong with these "
+                           "results files and is left out"]
+    assert run.problems == [] and not run.has_log and run.events.empty
+    # The trials as the results files hold them, the clicks as the coordinate file does.
+    assert run.trials.complete.all() and list(run.trials.targets_hit) == [3, 0, 0, 0, 0, 1]
+    assert set(run.clicks.source) == {"coord"} and "trial_onset" not in run.trials
+
+
+# How much of trial 4's part of each file was written when the program ended (None: all of
+# it, a negative count: all but so many characters), and the file whose end shows it first.
+STOPS = {
+    # The disk filled as 's' wrote trial 4's record: the coordinate file ends in a row.
+    "coordinate file in a row": ({"results0.txt": None, "results_coord0.txt": 400,
+                                  "results_events0.tsv": None}, "results_coord0.txt"),
+    "tab line in its hits, coordinate record after eight values, log after trial_start": (
+        {"results0.txt": 50, "results_coord0.txt": 112, "results_events0.tsv": 293},
+        "results0.txt"),
+    "log in a click row": ({"results0.txt": None, "results_coord0.txt": None,
+                            "results_events0.tsv": -300}, "results_events0.tsv"),
+    "coordinate file after a row's line end": (
+        {"results0.txt": None, "results_coord0.txt": 252, "results_events0.tsv": 0},
+        "results_coord0.txt"),
+    "tab line before its condition was whole": (
+        {"results0.txt": 20, "results_coord0.txt": 112, "results_events0.tsv": 293}, None),
+}
+
+
+@pytest.mark.parametrize("kept,shows", STOPS.values(), ids=STOPS.keys())
+def test_run_ended_during_a_trial_keeps_every_whole_trial_before_it(copyrun, kept, shows):
+    folder = copyrun("whole")
+    parts = trialparts(folder)
+    stopduring(folder, 4, kept)
+    run = spatialmemory.read_run(folder / "results0.txt")
+    t = run.trials
+    assert list(t.trial) == [1, 2, 3, 4][:4 if shows else 3] and t.complete[:3].all()
+    assert list(t.targets_hit[:3]) == [3, 0, 0] and list(t.total_hit[:3]) == [36, 3, 0]
+    assert run.refused == []
+    if shows:
+        assert not t.complete[3]
+        ends = len((folder / shows).read_text().splitlines())  # the file's last line
+        cut = [p for p in run.problems if "was cut short" in p]
+        assert cut == [f"{folder / shows}:{ends}: trial 4 was cut short " + cut[0].split(
+            " was cut short ")[1]] and cut[0].endswith("the program ended during it")
+    else:
+        assert run.problems[0] == f"{folder}/results0.txt:17: the last trial line was cut short "\
+            "before its condition was written in full: left out"
+    # Every click and cell of the trials before it, from the files written in full there.
+    clicks = run.clicks[run.clicks.trial < 4]
+    assert len(clicks) == sum(p.count("\tclick\t") for p in parts["results_events0.tsv"][1][:3])
+    assert set(run.cells.trial) - {4} == {1, 2, 3}
+    assert (4 in set(run.cells.trial)) == (kept["results_coord0.txt"] is None)
 
 
 def test_columns_added_later_are_read_and_the_first_press_times_the_first_click(copyrun):
@@ -78,14 +136,7 @@ def test_columns_added_later_are_read_and_the_first_press_times_the_first_click(
     second click."""
     folder = copyrun("whole")
     log = folder / "results_events0.tsv"
-    header, *rows = log.read_text().split("\n")
-    k, out = 0, [header + "\tbutton\taction\tpressure"]
-    for row in filter(None, rows):
-        event = row.split("\t")[3]
-        k = 0 if event == "trial_start" else k + (event == "click")
-        out.append(row + ("\t0\t" + ("press", "release")[k % 2] if event == "click"
-                          else "\tn/a\tn/a") + "\thigh")
-    log.write_text("\n".join(out) + "\n")
+    addbuttons(folder, first="release", extra=("pressure", "high"))
     run = spatialmemory.read_run(folder / "results0.txt")
     c = run.clicks
     turns = c.groupby("trial").cumcount()
@@ -97,6 +148,35 @@ def test_columns_added_later_are_read_and_the_first_press_times_the_first_click(
     log.write_text(log.read_text().replace("\tpress\t", "\tpush\t", 1))
     with pytest.raises(spatialmemory.ResultsError, match="unknown click action 'push'"):
         spatialmemory.read_run(folder / "results0.txt")
+
+
+def clicksat(folder, trial, spots):
+    """The coordinate file with the first clicks of a trial moved to the given grid positions
+    (texts as the file writes them)."""
+    path = folder / "results_coord0.txt"
+    lines = path.read_text().split("\n")
+    first = next(k for k, line in enumerate(lines) if line.startswith(f"{trial} "))
+    for k, (x, y) in enumerate(spots, first):
+        lines[k] = lines[k][:168] + f"{x:<13} {y:<13}" + lines[k][195:]
+    path.write_text("\n".join(lines))
+
+
+# Grid positions on the edges of a grid of 6 x 5 cells, and whether each is on it.
+EDGES = [("6.000000", "2.500000", False), ("5.999999", "2.500000", True),
+         ("0.000000", "0.000000", True), ("-0.000001", "2.500000", False),
+         ("2.500000", "5.000000", False), ("2.500000", "4.999999", True)]
+
+
+def test_clicks_at_the_edges_of_the_grid(copyrun):
+    """A grid of 6 x 5 cells spans from 0 up to but not including 6 across and 5 up: a click on
+    its far edge is off it, as is one a millionth of a cell before its near edge. The run's
+    version judged each at its position cut toward zero, on the grid or not."""
+    folder = copyrun("nolog")
+    clicksat(folder, 1, [(x, y) for x, y, _ in EDGES])
+    c = spatialmemory.read_run(folder / "results0.txt").clicks
+    c = c[c.trial == 1][:len(EDGES)]
+    assert list(c.on_grid) == [on for _, _, on in EDGES]
+    assert list(c.col) == [6, 5, 0, 0, 2, 2] and list(c.row) == [2, 2, 0, 2, 5, 4]
 
 
 def test_run_killed_in_pick_keeps_its_finished_trial_and_flags_the_other():
@@ -178,15 +258,59 @@ def test_malformed_file_is_one_clear_line(copyrun, name, old, new, line, message
 
 
 def test_command_lists_every_malformed_run_and_fails(copyrun):
-    """Each bad run is one line naming file and line; the good ones still make the report."""
+    """Each bad run is one line naming file and line, as is a log refused; the good ones, the
+    run whose log was refused and the run ended during a trial still make the report."""
     bad = [copyrun("nolog", "a"), copyrun("killed", "b")]
     edit(bad[0] / "results0.txt", "num_y\t5", "num_z\t5")
     edit(bad[1] / "results_coord0.txt", "total hit", "total hits")
-    done = report(str(bad[0]), str(bad[1]), fixture("emptypool"), "--out", str(bad[0] / "out"))
+    other = copyrun("whole", "c")
+    edit(other / "results_events0.tsv", "\t3\t4\t1\t1\t0\t", "\t3\t5\t1\t1\t0\t")
+    stopped = copyrun("whole", "d")
+    stopduring(stopped, 4, {"results0.txt": None, "results_coord0.txt": 400,
+                            "results_events0.tsv": None})
+    out = bad[0] / "out"
+    done = report(*map(str, bad + [other, stopped]), fixture("emptypool"), "--out", str(out))
     assert done.returncode == 1 and "Traceback" not in done.stderr
     errors = [line for line in done.stderr.splitlines() if line.startswith("spatialmemory-report")]
     assert errors == [f"spatialmemory-report: {bad[0]}/results0.txt:2: neither a settings line "
                       "nor the header: 'num_z\\t5'",
                       f"spatialmemory-report: {bad[1]}/results_coord0.txt:1: not the "
-                      "coordinate file's header line"]
-    assert (bad[0] / "out" / "report.html").exists()
+                      "coordinate file's header line",
+                      f"spatialmemory-report: {other}/results0.txt:15: trial 2: distractors 4, "
+                      f"but 5 in the log ({other}/results_events0.tsv:121): the log does not "
+                      "belong with these results files and is left out"]
+    trials = pd.read_csv(out / "trials.csv")
+    assert list(trials.groupby("folder", sort=False).size()) == [6, 4, 3]
+    assert list(trials.complete[6:10]) == [True] * 3 + [False]
+
+
+def test_a_run_of_1_2_0_read_as_that_version_scored_it(copyrun):
+    """From 1.2.0 a click is scored at the cell its position rounds down to, only on the grid;
+    the wheel is no click; input before PICK is shown is logged as early; the sidecar holds
+    the run's facts under "spatialmemory". The same rows from an earlier version, which cut
+    positions toward zero and scored every click, cannot be right."""
+    folder = copyrun("whole")
+    version12(folder, participant="P01", session="2")
+    run = spatialmemory.read_run(folder / "results0.txt")
+    assert run.refused == run.problems == [] and run.scoring == "floor"
+    assert (run.participant, run.session, run.facts["version"]) == ("P01", "2", "1.2.0")
+    c = run.clicks[run.clicks.trial == 1]
+    assert list(c.result) == ["target", "repeat"] + ["off_grid"] * 4 + ["wheel"] * 2 + [
+        "distractor", "repeat"]
+    on_grid = c.on_grid.astype(object).fillna("wheel")
+    assert list(on_grid) == [True] * 2 + [False] * 4 + ["wheel"] * 2 + [True] * 2
+    assert list(c.cell.fillna(-1)) == [14, 14] + [-1] * 6 + [2, 2]
+    early = run.events[run.events.event == "early"]
+    assert list(early.action.fillna(early.key)) == ["press", "release", "s"]
+    assert list(run.trials.early_inputs) == [3, 0] and run.trials.first_click_rt[0] == 0.143597
+    log = folder / "results_events0.tsv"
+    for old, new, refusal in (
+            ('"version": "1.2.0"', '"version": "1.1.0"', f"{log}: trial 1: 5 click positions in "
+             f"the log, 4 in {folder}/results_coord0.txt, and they differ"),
+            ("\t3\t5\toff_grid\t", "\t3\t5\tdistractor\t", f"{log}:15: trial 1: a click logged "
+             f"as distractor, which the cells in {folder}/results_coord0.txt make off_grid")):
+        name = "results_events0.json" if "version" in old else "results_events0.tsv"
+        text = (folder / name).read_text()
+        (folder / name).write_text(text.replace(old, new, 1))
+        assert spatialmemory.read_run(folder / "results0.txt").refused[0].startswith(refusal)
+        (folder / name).write_text(text)

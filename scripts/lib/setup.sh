@@ -2,13 +2,15 @@
 # project needs, installed when missing, and a build into a given folder. Sourced, not run.
 # It leaves running the program and the tests to the commands themselves.
 
-# Everything the build, the tests, the virtual display and the scripted subject use.
+# Everything the build, the tests, the virtual display, the scripted subject and the study
+# server use.
 SM_PACKAGES=(
   cmake make g++ pkg-config
   freeglut3-dev libglu1-mesa-dev libgl-dev libegl-dev libgl1-mesa-dri libegl-mesa0
   libgtest-dev libbenchmark-dev nettle-dev libcairo2-dev nlohmann-json3-dev
   xvfb xfonts-base xdotool imagemagick x11-utils python3 libxfixes3
   python3-pandas python3-matplotlib python3-pytest
+  python3-flask python3-psycopg python3-psycopg-pool gunicorn postgresql-15
   dpkg-dev file
 )
 
@@ -47,4 +49,21 @@ sm_build() {
   local targets=()
   for t in ${SM_BUILD_TARGETS:-}; do targets+=(--target "$t"); done
   cmake --build "$dir" -j2 "${targets[@]}"
+}
+
+# The BIDS validator the analysis tests check spatialmemory-report --bids with: npm's
+# bids-validator at the version analysis/tests/bids/package-lock.json pins, installed there
+# with `npm ci` when it is missing (node and npm from Debian when they are missing too).
+sm_install_bids_validator() {
+  local dir=analysis/tests/bids
+  [ -x "$dir/node_modules/.bin/bids-validator" ] && return 0
+  if ! command -v npm >/dev/null; then
+    local saved=("${SM_PACKAGES[@]}") status=0
+    SM_PACKAGES=(nodejs npm)
+    sm_install_missing || status=1
+    SM_PACKAGES=("${saved[@]}")
+    [ $status -eq 0 ] || return 1
+  fi
+  sm_say "Installing the BIDS validator into $dir/node_modules"
+  (cd "$dir" && npm ci --ignore-scripts --no-audit --no-fund) >&2
 }
