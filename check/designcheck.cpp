@@ -1,7 +1,9 @@
 // designcheck: reads a settings file as the experiment does and reports on it.
-// Owns the judgement of a design: which lines are lost, which settings come too late, which
-// conditions run out of rotation angles, share a key, crowd the grid or miss the exit tally,
-// and whether every trial turns by one and the same angle.
+// Owns the judgement of a design: which lines are lost or read only in part, which settings
+// come too late, which values the reader takes without a word though the run cannot go as
+// meant (negative lengths, no trials), which conditions run out of rotation angles, share a
+// key, crowd the grid or miss the exit tally, and whether every trial turns by one and the same
+// angle; and the summary, with each condition's angles in the order its trials take them.
 // The reading itself is the model's (readsettings, addtrialset, thinpool); nothing here reads
 // the file a second way.
 #include "check/designcheck.h"
@@ -79,11 +81,14 @@ const blockform& block(const std::string& key) {
   return blocks[0];
 }
 
-// The line as the experimenter wrote it: no line end, at most 60 characters.
+// The line as the experimenter wrote it: no line end, at most 60 characters, control
+// characters as '?' so that a problem stays one line of plain text.
 std::string shown(const char* text) {
   std::string s(text);
   while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
   if (s.size() > 60) s = s.substr(0, 57) + "...";
+  for (char& c : s)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
   return "\"" + s + "\"";
 }
 
@@ -132,6 +137,12 @@ std::string nomatchreason(const char* text) {
   }
   if (!best.empty()) return "did you mean " + best + "?";
   return "no setting begins so";
+}
+
+std::string number(float v) {
+  std::ostringstream s;
+  s << v;
+  return s.str();
 }
 
 // One set line as the reader built it, and what was in force there.
@@ -185,6 +196,7 @@ class designwatcher : public settingsobserver {
   std::map<std::string, int> setat;                   // single setting -> last line that set it
 
   void problem(int line, const std::string& message) { problems.emplace_back(line, message); }
+  int setsline() const { return sets_line_; }  // the first target_distract_sets block; 0 none
 
   void note(const settingsevent& e) override {
     const std::string key = e.key;
@@ -192,11 +204,25 @@ class designwatcher : public settingsobserver {
       case settingsnote::setting:
         setat[key] = e.line;
         late(e.line, key);
+        unlike(e.line, key);
         break;
-      case settingsnote::partial:
-        setat[key] = e.line;
+      case settingsnote::partial: {
+        std::string what = "numbers read before the mismatch are kept";
+        if (e.values[0] > 0) {
+          setat[key] = e.line;
+        } else {
+          const auto before = setat.find(key);
+          what = "nothing is read from it, so " + key + " keeps " +
+                 (before == setat.end() ? std::string("its default")
+                                        : "the value of line " + std::to_string(before->second));
+        }
         problem(e.line, shown(e.text) + " matches " + key + " only in part (its form is \"" +
-                            form(key) + "\"); numbers read before the mismatch are kept");
+                            form(key) + "\"); " + what);
+        break;
+      }
+      case settingsnote::trailing:
+        problem(e.line, shown(e.text) + ": the " + (issingle(key) ? "setting" : key + " block") +
+                            " reads " + readas(e) + " and ignores " + shown(e.message));
         break;
       case settingsnote::nomatch:
         if (!blank(e.text))
@@ -228,6 +254,7 @@ class designwatcher : public settingsobserver {
         sets.push_back({e.line, e.values[0], e.values[1], e.first_trial, e.num_trials,
                         m_.num_with_borders, m_.num_instant_shifts, m_.num_rotation_angles,
                         std::vector<float>(m_.wait_lengths, m_.wait_lengths + 100)});
+        last_set_ = {e.values[0], e.values[1]};
         break;
       case settingsnote::refused:
         problem(e.line, e.message);
@@ -245,6 +272,11 @@ class designwatcher : public settingsobserver {
                 "the line is longer than 254 characters; the rest is read as a line of its own");
         break;
       case settingsnote::value:
+        if (key == "wait_lengths" && m_.num_wait_lengths > 0 &&
+            m_.wait_lengths[m_.num_wait_lengths - 1] < 0)
+          problem(e.line, "wait length " + number(m_.wait_lengths[m_.num_wait_lengths - 1]) +
+                              " is negative: WAIT then lasts a single frame");
+        break;
       case settingsnote::blockclose:
         break;
     }
@@ -255,6 +287,60 @@ class designwatcher : public settingsobserver {
     for (const keyform& k : single_settings)
       if (key == k.key) return k.form;
     return key;
+  }
+
+  static bool issingle(const std::string& key) {
+    for (const keyform& k : single_settings)
+      if (key == k.key) return true;
+    return false;
+  }
+
+  // What a line with more after its values was read as, from what the reader stored.
+  std::string readas(const settingsevent& e) const {
+    const std::string key = e.key;
+    if (key == "num_targets")
+      return key + " as " + std::to_string(m_.num_targets_min) + " to " +
+             std::to_string(m_.num_targets_max);
+    if (key == "num_distracts")
+      return key + " as " + std::to_string(m_.num_distracts_min) + " to " +
+             std::to_string(m_.num_distracts_max);
+    if (key == "rotation_angles") return number(m_.rotation_angles[m_.num_rotation_angles - 1]);
+    if (key == "wait_lengths") return number(m_.wait_lengths[m_.num_wait_lengths - 1]);
+    if (key == "target_distract_sets")
+      return std::to_string(last_set_.first) + " " + std::to_string(last_set_.second);
+    if (key == "discolsetstart" || key == "tarcolsetstart")
+      return std::to_string(e.values[0]) + " " + std::to_string(e.values[1]) + " " +
+             std::to_string(e.values[2]);
+    const std::map<std::string, std::string> single = {
+        {"num_instant_shifts", std::to_string(m_.num_instant_shifts)},
+        {"num_with_borders", std::to_string(m_.num_with_borders)},
+        {"num_blank_wait", std::to_string(m_.num_blank_wait)},
+        {"num_trials_per_set", std::to_string(m_.num_trials_per_set)},
+        {"depth_sep", number(m_.depth_sep)},
+        {"num_x", std::to_string(m_.num_x)},
+        {"num_y", std::to_string(m_.num_y)},
+        {"borderwidth", std::to_string(m_.borderwidth)},
+        {"watch_length", number(m_.watch_length)},
+        {"shift_length", number(m_.shift_length)},
+        {"rotate_length", number(m_.rotate_length)},
+        {"shuffle_angles", m_.shuffle_angles ? "1" : "0"}};
+    const auto it = single.find(key);
+    return it == single.end() ? "its values" : key + " as " + it->second;
+  }
+
+  // Values the reader takes without a word that leave a design that cannot run as meant.
+  void unlike(int line, const std::string& key) {
+    const std::pair<const char*, float> lengths[] = {{"watch_length", m_.watch_length},
+                                                     {"shift_length", m_.shift_length},
+                                                     {"rotate_length", m_.rotate_length}};
+    const char* const phases[] = {"WATCH", "SHIFT", "ROTATE"};
+    for (int i = 0; i < 3; i++)
+      if (key == lengths[i].first && lengths[i].second < 0)
+        problem(line, key + " " + number(lengths[i].second) + " is negative: " + phases[i] +
+                          " then lasts a single frame");
+    if (key == "num_trials_per_set" && m_.num_trials_per_set <= 0)
+      problem(line, "num_trials_per_set " + std::to_string(m_.num_trials_per_set) +
+                        " builds no trial from a set line");
   }
 
   // Settings the trial building reads, and grid sizes a colour block was sized by, only act on
@@ -279,29 +365,38 @@ class designwatcher : public settingsobserver {
   int sets_line_ = 0;                  // line of the first target_distract_sets block
   int colour_line_ = 0;                // line of the first colour block
   std::string colour_key_;             // which colour block that was
+  std::pair<int, int> last_set_;       // targets, distractors of the latest set line
 };
 
 // Trials of one set of counts, blank flag and wait length, as the coins may deal them.
 struct row {
-  long long trials = 0;    // trials, fixed by position
-  span borders;            // of them with borders
-  span instants;           // of them with an instant shift
-  long long angles = 100;  // rotation angles each of their pools starts with (the fewest)
+  long long trials = 0;             // trials, fixed by position
+  span borders;                     // of them with borders
+  span instants;                    // of them with an instant shift
+  std::vector<std::string> angles;  // the angles of each pool its trials draw on, in the order
+                                    // they take them; one entry when the pools agree
 };
 
 std::string plural(long long n, const std::string& word) {
   return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
 }
 
+// A condition's angles in the order its trials take them: from the end of its pool; a pool
+// shuffled at run time has no order yet, and its angles are given as listed.
+std::string angleorder(const std::vector<float>* pool, bool shuffled) {
+  if (!pool || pool->empty()) return "none";
+  std::string text;
+  if (shuffled)
+    for (float a : *pool) text += (text.empty() ? "shuffled: " : " ") + number(a);
+  else
+    for (auto a = pool->rbegin(); a != pool->rend(); ++a)
+      text += (text.empty() ? "" : " ") + number(*a);
+  return text;
+}
+
 std::string spantext(span s) {
   return s.least == s.most ? std::to_string(s.most)
                            : std::to_string(s.least) + "-" + std::to_string(s.most);
-}
-
-std::string number(float v) {
-  std::ostringstream s;
-  s << v;
-  return s.str();
 }
 
 // The one angle every trial of a design turns by, for certain or as the coin tosses may deal
@@ -331,6 +426,9 @@ oneangle sameangle(const std::map<std::string, std::pair<span, const std::vector
   if (std::count(listed.begin(), listed.end(), listed.empty() ? 0 : listed[0]) ==
       static_cast<long long>(listed.size()))
     return result;
+  // Each angle once: the ends of a thousand pools are mostly the same few angles.
+  std::sort(ends.begin(), ends.end());
+  ends.erase(std::unique(ends.begin(), ends.end()), ends.end());
   for (float a : ends) {
     bool may = true, certain = true;
     std::map<std::string, long long> room;  // trials a key can take that all turn by a
@@ -395,10 +493,10 @@ designreport checkdesign(const char* name) {
     const int n = s.count;
     if (s.targets < 0 || s.distracts < 0)
       watcher.problem(s.line, "a negative count of targets or distractors");
-    else if (s.targets + s.distracts > cells)
+    else if (static_cast<long long>(s.targets) + s.distracts > cells)
       watcher.problem(s.line, plural(s.targets, "target") + " and " +
                                   plural(s.distracts, "distractor") + " need " +
-                                  std::to_string(s.targets + s.distracts) +
+                                  std::to_string(static_cast<long long>(s.targets) + s.distracts) +
                                   " candidate cells; the " + std::to_string(m.num_x) + " x " +
                                   std::to_string(m.num_y) + " grid has " + std::to_string(cells));
     if (s.targets < 9 || s.targets > 20 || s.distracts < 9 || s.distracts > 20)
@@ -465,7 +563,10 @@ designreport checkdesign(const char* name) {
           if (pool != m.angle_pools.end())
             known_angles = static_cast<long long>(pool->second.size());
           const long long angles = known_angles;
-          r.angles = std::min(r.angles, angles);
+          const std::string order =
+              angleorder(pool == m.angle_pools.end() ? nullptr : &pool->second, m.shuffle_angles);
+          if (std::find(r.angles.begin(), r.angles.end(), order) == r.angles.end())
+            r.angles.push_back(order);
           if (total.most > angles && !reported[key]) {
             reported[key] = true;
             std::string count = total.least == total.most ? plural(total.most, "trial")
@@ -498,9 +599,13 @@ designreport checkdesign(const char* name) {
       for (float a : *k.second.second)
         if (a != same.angle && std::find(others.begin(), others.end(), a) == others.end())
           others.push_back(a);
+    // A long list is cut, so that the problem stays a line one can read.
+    const size_t named = others.size() > 8 ? 6 : others.size();
     std::string rest;
-    for (size_t i = 0; i < others.size(); i++)
+    for (size_t i = 0; i < named; i++)
       rest += (i == 0 ? "" : i + 1 == others.size() ? " or " : ", ") + number(others[i]);
+    if (named < others.size())
+      rest += " or any of " + std::to_string(others.size() - named) + " other angles";
     const std::string message =
         (same.certain ? "every trial of the design turns by "
                       : "the coin tosses may make every trial of the design turn by ") +
@@ -513,10 +618,21 @@ designreport checkdesign(const char* name) {
       if (s.count > 0) watcher.problem(s.line, message);
   }
 
+  if (made.empty())
+    watcher.problem(watcher.setsline(),
+                    std::string(watcher.setsline() ? "the design"
+                                                   : "the file has no "
+                                                     "target_distract_sets block "
+                                                     "and so") +
+                        " builds no trial: the program stops at the first 'g' (\"There are no "
+                        "trials to run\")");
+
   std::stable_sort(watcher.problems.begin(), watcher.problems.end(),
                    [](const auto& a, const auto& b) { return a.first < b.first; });
+  // Line 0: the whole file's problem.
   for (const auto& p : watcher.problems)
-    report.problems.push_back(file + ":" + std::to_string(p.first) + ": " + p.second);
+    report.problems.push_back(file + (p.first ? ":" + std::to_string(p.first) : "") + ": " +
+                              p.second);
 
   // The summary: what the run will be.
   std::ostringstream out;
@@ -564,14 +680,17 @@ designreport checkdesign(const char* name) {
       << (watcher.sets.size() == 1 ? "" : "s") << "\n";
   if (!rows.empty()) {
     out << "Conditions (a range where the coin tosses decide):\n";
-    out << "  targets distractors blank   wait  trials borders instant angles\n";
+    out << "  targets distractors blank   wait  trials borders instant  angles, first taken "
+           "first\n";
     for (const auto& r : rows) {
-      snprintf(buf, sizeof buf, "  %7d %11d %-5s %6s %7lld %7s %7s %6lld\n", std::get<0>(r.first),
+      snprintf(buf, sizeof buf, "  %7d %11d %-5s %6s %7lld %7s %7s  ", std::get<0>(r.first),
                std::get<1>(r.first), std::get<2>(r.first) ? "yes" : "no",
                (number(std::get<3>(r.first)) + " s").c_str(), r.second.trials,
-               spantext(r.second.borders).c_str(), spantext(r.second.instants).c_str(),
-               r.second.angles);
+               spantext(r.second.borders).c_str(), spantext(r.second.instants).c_str());
       out << buf;
+      for (size_t i = 0; i < r.second.angles.size(); i++)
+        out << (i ? " / " : "") << r.second.angles[i];
+      out << "\n";
     }
   }
   auto colours = [&](const char* what, const unsigned char* set, int count) {

@@ -3,8 +3,11 @@
 # CMAKE_INSTALL_BINDIR; this file adds the documentation and the example design and describes
 # the package.
 
-# README and docs/ keep their places relative to each other, so the links between them hold.
-install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# README and docs/ keep their places relative to each other, so the links between them hold
+# (the README's to LICENSE and CITATION.cff too).
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
+              ${PROJECT_SOURCE_DIR}/CITATION.cff
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
 install(FILES ${PROJECT_SOURCE_DIR}/example/settings.txt
         DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
@@ -23,6 +26,19 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)  # the libraries' packages, found by dpkg
 
 set(SPATIALMEMORY_MAINTAINER "spatialmemory maintainers"
     CACHE STRING "The Maintainer field of the Debian package, as \"Name <address>\"")
+
+# The copyright file a Debian package carries in its documentation folder, in Debian's
+# machine-readable format, with the licence's text from LICENSE (MIT, "Expat" to Debian): each
+# line indented by a blank, an empty line as " .".
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/LICENSE)
+file(READ ${PROJECT_SOURCE_DIR}/LICENSE sm_license)
+string(FIND "${sm_license}" "Permission is hereby granted" sm_grant)
+string(SUBSTRING "${sm_license}" ${sm_grant} -1 sm_license)
+string(STRIP "${sm_license}" sm_license)
+string(REPLACE "\n" "\n " sm_license " ${sm_license}")
+string(REPLACE "\n \n" "\n .\n" SM_LICENSE_TEXT "${sm_license}")
+configure_file(${PROJECT_SOURCE_DIR}/cmake/copyright.in ${PROJECT_BINARY_DIR}/copyright @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 set(CPACK_PACKAGE_NAME spatialmemory)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT ${SPATIALMEMORY_MAINTAINER})

@@ -161,7 +161,7 @@ void mapdefaults(maphdl& m);
 enum class settingsnote {
   setting,     // a single setting stored and echoed
   partial,     // the line begins with `key` but matches its format only in part: the values read
-               // before the mismatch are stored, nothing is echoed
+               // before the mismatch are stored (`values[0]` says how many), nothing is echoed
   nomatch,     // the line matches no key (blank lines too; `text` shows the line)
   blockopen,   // the line opens block `key`
   blockclose,  // the closing line of block `key`
@@ -172,6 +172,9 @@ enum class settingsnote {
   refused,     // a value the model cannot hold; `message` says what happens instead
   clipped,     // a colour line with a component outside 0..255, stored as its low 8 bits
   longline,    // the line is longer than the reader's 254 characters; the rest reads as lines
+  trailing,    // after the line's value(s), read and used as usual, more than blanks follows:
+               // `message` holds it (as in "num_x: 10.5", read as 10); a colour line's
+               // `values` are its three numbers
 };
 
 struct settingsevent {
@@ -179,7 +182,8 @@ struct settingsevent {
   int line;             // line number in the file, from 1
   const char* key;      // the setting or block the line belongs to; "" when none
   const char* text;     // the line (or its first 254 characters) as read, line end included
-  const char* message;  // refused: the refusal in plain words; otherwise ""
+  const char* message;  // refused: the refusal in plain words; trailing: what follows the
+                        // values, line end included; otherwise ""
   int values[3];        // setline: targets, distractors; clipped/value of a colour: r, g, b read
   int first_trial;      // setline: position in the trial pool (creation order) of its first trial
   int num_trials;       // setline: trials built from it
@@ -202,8 +206,9 @@ void readsettings(maphdl& m, FILE* in, settingsobserver* watcher);
 // (any run of white space, none included), %d (an int) and %f (a float), with scanf's rules
 // for where each stops. Unlike sscanf it has no undefined behaviour: a number out of its
 // field's range, or a float that is not finite, does not match. Stores through out[i] in order
-// (int* for %d, float* for %f); returns how many were stored before the first mismatch.
-int scanvalues(const char* text, const char* format, void* const* out);
+// (int* for %d, float* for %f); returns how many were stored before the first mismatch. When
+// `end` is given it is set to where the matching stopped in `text`.
+int scanvalues(const char* text, const char* format, void* const* out, const char** end = nullptr);
 
 // The most trials the trial pool takes; set lines beyond it are refused, since a pool in the
 // millions would only exhaust memory at start-up.

@@ -16,8 +16,9 @@
 #include "foundation/standard.h"
 #include "model/map.h"
 
-int scanvalues(const char* text, const char* format, void* const* out) {
-  const unsigned char* s = reinterpret_cast<const unsigned char*>(text);
+namespace {
+
+int scan(const unsigned char*& s, const char* format, void* const* out) {
   int stored = 0;
   for (const char* f = format; *f; f++) {
     if (isspace(static_cast<unsigned char>(*f))) {
@@ -56,6 +57,15 @@ int scanvalues(const char* text, const char* format, void* const* out) {
     }
     stored++;
   }
+  return stored;
+}
+
+}  // namespace
+
+int scanvalues(const char* text, const char* format, void* const* out, const char** end) {
+  const unsigned char* s = reinterpret_cast<const unsigned char*>(text);
+  const int stored = scan(s, format, out);
+  if (end) *end = reinterpret_cast<const char*>(s);
   return stored;
 }
 
@@ -133,7 +143,8 @@ struct settingsreading {
     int va = *a, vb = b ? *b : 0;
     void* out[2] = {&va, &vb};
     int need = b ? 2 : 1;
-    int got = scanvalues(r.buf, format, out);
+    const char* end = nullptr;
+    int got = scanvalues(r.buf, format, out, &end);
     if (got == need && limit > 0 && (va < 1 || va > limit)) {
       std::string why = std::string(key) + " " + std::to_string(va) + " is outside 1 to " +
                         std::to_string(limit) + "; " + key + " stays " + std::to_string(*a);
@@ -143,7 +154,7 @@ struct settingsreading {
     if (got >= 1) *a = va;
     if (got >= 2) *b = vb;
     if (got < need) {
-      if (beginswith(r.buf, key)) tell(settingsnote::partial, key);
+      if (beginswith(r.buf, key)) tell(settingsnote::partial, key, "", got);
       return false;
     }
     if (b)
@@ -151,7 +162,15 @@ struct settingsreading {
     else
       echo("%s\t%d\n", key, *a);
     tell(settingsnote::setting, key);
+    rest(end, key);
     return true;
+  }
+
+  // What follows a line's values, when more than blanks: read past, but worth a word.
+  void rest(const char* end, const char* key, int a = 0, int b = 0, int c = 0) {
+    const char* p = end;
+    while (*p && isspace(static_cast<unsigned char>(*p))) p++;
+    if (*p) tell(settingsnote::trailing, key, end, a, b, c);
   }
 
   // A switch, 0 or 1. Never echoed: the tab results file's layout is older than any switch, and
@@ -159,8 +178,9 @@ struct settingsreading {
   bool onoff(const char* key, const char* format, bool* field) {
     int v = 0;
     void* out[1] = {&v};
-    if (scanvalues(r.buf, format, out) < 1) {
-      if (beginswith(r.buf, key)) tell(settingsnote::partial, key);
+    const char* end = nullptr;
+    if (scanvalues(r.buf, format, out, &end) < 1) {
+      if (beginswith(r.buf, key)) tell(settingsnote::partial, key, "", 0);
       return false;
     }
     if (v != 0 && v != 1) {
@@ -171,19 +191,22 @@ struct settingsreading {
     }
     *field = v == 1;
     tell(settingsnote::setting, key);
+    rest(end, key);
     return true;
   }
 
   bool number(const char* key, const char* format, float* field) {
     float v = *field;
     void* out[1] = {&v};
-    if (scanvalues(r.buf, format, out) < 1) {
-      if (beginswith(r.buf, key)) tell(settingsnote::partial, key);
+    const char* end = nullptr;
+    if (scanvalues(r.buf, format, out, &end) < 1) {
+      if (beginswith(r.buf, key)) tell(settingsnote::partial, key, "", 0);
       return false;
     }
     *field = v;
     echo("%s\t%f\n", key, *field);
     tell(settingsnote::setting, key);
+    rest(end, key);
     return true;
   }
 
@@ -200,7 +223,8 @@ struct settingsreading {
       }
       float v;
       void* out[1] = {&v};
-      if (scanvalues(r.buf, "%f", out) != 1) {
+      const char* end = nullptr;
+      if (scanvalues(r.buf, "%f", out, &end) != 1) {
         tell(settingsnote::badvalue, key);
         continue;
       }
@@ -215,6 +239,7 @@ struct settingsreading {
       }
       values[(*count)++] = v;
       tell(settingsnote::value, key);
+      rest(end, key);
     }
     tell(settingsnote::unclosed, key);
   }
@@ -230,7 +255,8 @@ struct settingsreading {
       }
       int targets, distracts;
       void* out[2] = {&targets, &distracts};
-      if (scanvalues(r.buf, "%d %d", out) != 2) {
+      const char* end = nullptr;
+      if (scanvalues(r.buf, "%d %d", out, &end) != 2) {
         tell(settingsnote::badvalue, key);
         continue;
       }
@@ -244,6 +270,7 @@ struct settingsreading {
       }
       m.addtrialset(targets, distracts, &wait_pos);
       tell(settingsnote::setline, key, "", targets, distracts, 0, first, m.trials.size - first);
+      rest(end, key);
     }
     tell(settingsnote::unclosed, key);
   }
@@ -266,7 +293,8 @@ struct settingsreading {
       }
       int rgb[3];
       void* out[3] = {&rgb[0], &rgb[1], &rgb[2]};
-      if (scanvalues(r.buf, "%d %d %d", out) != 3) {
+      const char* end = nullptr;
+      if (scanvalues(r.buf, "%d %d %d", out, &end) != 3) {
         tell(settingsnote::badvalue, key);
         continue;
       }
@@ -287,6 +315,7 @@ struct settingsreading {
       bool outside = false;
       for (int i = 0; i < 3; i++) outside = outside || rgb[i] < 0 || rgb[i] > 255;
       tell(outside ? settingsnote::clipped : settingsnote::value, key, "", rgb[0], rgb[1], rgb[2]);
+      rest(end, key, rgb[0], rgb[1], rgb[2]);
     }
     if (!closed) tell(settingsnote::unclosed, key);
     delete[] * set;

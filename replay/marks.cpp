@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <map>
 
 namespace {
 
@@ -63,7 +64,7 @@ void mark(cairo_t* cr, double x, double y, double r, unsigned rgb, const std::st
   cairo_show_text(cr, text.c_str());
 }
 
-const char* const results[4] = {"target", "distractor", "empty", "repeat"};
+const char* const results[5] = {"target", "distractor", "empty", "repeat", "off_grid"};
 
 }  // namespace
 
@@ -71,7 +72,22 @@ unsigned markcolour(const std::string& result) {
   if (result == "target") return 0x2ecc40;
   if (result == "distractor") return 0xff4136;
   if (result == "empty") return 0xffdc00;
+  if (result == "off_grid") return 0xf012be;
   return 0xaaaaaa;
+}
+
+std::vector<clickmark> clickmarks(const std::vector<clickspot>& clicks) {
+  std::vector<clickmark> marks;
+  std::map<std::pair<double, double>, size_t> at;  // spot -> its mark
+  for (size_t k = 0; k < clicks.size(); k++) {
+    const clickspot& c = clicks[k];
+    const auto [spot, first] = at.emplace(std::make_pair(c.x, c.y), marks.size());
+    if (first)
+      marks.push_back({c.x, c.y, c.result, std::to_string(k + 1)});
+    else
+      marks[spot->second].label += "," + std::to_string(k + 1);
+  }
+  return marks;
 }
 
 picture markup(const picture& pick, const int viewport[4], const std::vector<celloutline>& cells,
@@ -94,16 +110,10 @@ picture markup(const picture& pick, const int viewport[4], const std::vector<cel
 
   cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
   cairo_set_font_size(cr, 13 * s);
-  std::vector<bool> drawn(clicks.size());
-  for (size_t i = 0; i < clicks.size(); i++) {
-    if (drawn[i]) continue;
-    std::string numbers;
-    for (size_t k = i; k < clicks.size(); k++)
-      if (clicks[k].x == clicks[i].x && clicks[k].y == clicks[i].y) {
-        numbers += (numbers.empty() ? "" : ",") + std::to_string(k + 1);
-        drawn[k] = true;
-      }
-    mark(cr, clicks[i].x, clicks[i].y, 11 * s, markcolour(clicks[i].result), numbers);
+  bool off_grid = false;
+  for (const clickmark& m : clickmarks(clicks)) {
+    mark(cr, m.x, m.y, 11 * s, markcolour(m.result), m.label);
+    off_grid = off_grid || m.result == "off_grid";
   }
 
   // The legend, in the picture's top left corner, the farthest from the map however it is
@@ -113,17 +123,19 @@ picture markup(const picture& pick, const int viewport[4], const std::vector<cel
   const double pad = 7 * s, step = 18 * s, indent = 20 * s;
   struct entry {
     std::string text;
-    int kind;  // -1 a line of the legend; 0..3 a mark of results[kind]; 4, 5 a target or
-               // distractor cell's outline; 6 a mark of two clicks at one spot
+    int kind;  // -1 a line of the legend; 0..4 a mark of results[kind]; 5, 6 a target or
+               // distractor cell's outline; 7 a mark of two clicks at one spot
   };
   std::vector<entry> entries;
   for (const std::string& line : legend) entries.push_back({line, -1});
-  const char* const said[4] = {"click on a target", "click on a distractor",
-                               "click on an empty cell", "click on a cell clicked before"};
-  for (int k = 0; k < 4; k++) entries.push_back({said[k], k});
-  entries.push_back({"target cell, where it now is", 4});
-  entries.push_back({"distractor cell, where it now is", 5});
-  entries.push_back({"clicks 3 and 4 at one spot", 6});
+  const char* const said[5] = {"click on a target", "click on a distractor",
+                               "click on an empty cell", "click on a cell clicked before",
+                               "click beside the grid (not scored)"};
+  // Clicks beside the grid are rare: their key is only given where there are some.
+  for (int k = 0; k < (off_grid ? 5 : 4); k++) entries.push_back({said[k], k});
+  entries.push_back({"target cell, where it now is", 5});
+  entries.push_back({"distractor cell, where it now is", 6});
+  entries.push_back({"clicks 3 and 4 at one spot", 7});
   double width = 0;
   for (const entry& e : entries) {
     cairo_text_extents_t x;
@@ -137,16 +149,16 @@ picture markup(const picture& pick, const int viewport[4], const std::vector<cel
   double y = top + pad + 11 * s;
   for (const entry& e : entries) {
     const double x = left + pad;
-    if (e.kind >= 4 && e.kind <= 5) {
+    if (e.kind >= 5 && e.kind <= 6) {
       const double dash = 4 * s;
-      cairo_set_dash(cr, e.kind == 4 ? nullptr : &dash, e.kind == 4 ? 0 : 1, 0);
+      cairo_set_dash(cr, e.kind == 5 ? nullptr : &dash, e.kind == 5 ? 0 : 1, 0);
       cairo_rectangle(cr, x + 1 * s, y - 10 * s, 12 * s, 10 * s);
-      haloed(cr, e.kind == 4 ? target_cell : distractor_cell, 1.5 * s);
+      haloed(cr, e.kind == 5 ? target_cell : distractor_cell, 1.5 * s);
       cairo_set_dash(cr, nullptr, 0, 0);
     } else if (e.kind >= 0) {
       cairo_set_font_size(cr, 8 * s);
-      mark(cr, x + 7 * s, y - 4.5 * s, 7 * s, markcolour(e.kind == 6 ? "target" : results[e.kind]),
-           e.kind == 6 ? "3,4" : "1");
+      mark(cr, x + 7 * s, y - 4.5 * s, 7 * s, markcolour(e.kind == 7 ? "target" : results[e.kind]),
+           e.kind == 7 ? "3,4" : "1");
       cairo_set_font_size(cr, 13 * s);
     }
     cairo_set_source_rgb(cr, 1, 1, 1);

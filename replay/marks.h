@@ -15,18 +15,28 @@ struct celloutline {
 // A click on the picture and what it hit.
 struct clickspot {
   double x, y;         // picture pixels, x right, y down
-  std::string result;  // "target", "distractor", "empty" or "repeat"
+  std::string result;  // "target", "distractor", "empty", "repeat" or "off_grid"
 };
 
 // The fill of a click mark of each result, 0xRRGGBB: exact colours, so a mark's inside can be
 // found on the picture again.
 unsigned markcolour(const std::string& result);
 
-// The PICK picture with the outlines, a numbered mark per click in the order made, and the
-// legend's lines and a key to the marks in a box at the top left of the 16:10 picture at
-// `viewport` (x, y from the bottom, width, height). Clicks at the very same spot (a press and
-// its release) share one mark numbered with all of them, coloured by the first: the later ones
-// hit the cell again.
+// One mark of the marked picture: a spot and every click made at it.
+struct clickmark {
+  double x, y;         // picture pixels, x right, y down
+  std::string result;  // what the spot's first click hit; it sets the mark's colour
+  std::string label;   // the numbers of its clicks, from 1 in the order made: "2", "3,4"
+};
+
+// The marks of a trial's clicks, one per spot in the order of each spot's first click. Clicks
+// at the very same spot (a press and its release) share a mark: the later ones can only hit the
+// same cell again.
+std::vector<clickmark> clickmarks(const std::vector<clickspot>& clicks);
+
+// The PICK picture with the outlines, the clicks' marks (clickmarks), and the legend's lines
+// and a key to the marks in a box at the top left of the 16:10 picture at `viewport` (x, y
+// from the bottom, width, height).
 picture markup(const picture& pick, const int viewport[4], const std::vector<celloutline>& cells,
                const std::vector<clickspot>& clicks, const std::vector<std::string>& legend);
 

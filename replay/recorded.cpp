@@ -6,9 +6,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -19,42 +22,66 @@ namespace {
 
 // ---- small parsers: the whole text must be the number ----
 
+// A decimal number as the program prints it: an optional minus, digits, an optional fraction
+// and exponent. Nothing else: no blank, sign '+', hexadecimal, "inf" or NUL around it.
+bool decimal(const std::string& s, bool whole) {
+  size_t i = s.size() > 1 && s[0] == '-' ? 1 : 0;
+  const size_t digits = i;
+  while (i < s.size() && isdigit(static_cast<unsigned char>(s[i]))) i++;
+  if (i == digits) return false;
+  if (whole) return i == s.size();
+  if (i < s.size() && s[i] == '.') {
+    const size_t fraction = ++i;
+    while (i < s.size() && isdigit(static_cast<unsigned char>(s[i]))) i++;
+    if (i == fraction) return false;
+  }
+  if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+    if (++i < s.size() && (s[i] == '+' || s[i] == '-')) i++;
+    const size_t exponent = i;
+    while (i < s.size() && isdigit(static_cast<unsigned char>(s[i]))) i++;
+    if (i == exponent) return false;
+  }
+  return i == s.size();
+}
+
 bool toint(const std::string& s, int* v) {
-  if (s.empty() || isspace(static_cast<unsigned char>(s[0]))) return false;
-  char* end = nullptr;
-  errno = 0;
-  long n = strtol(s.c_str(), &end, 10);
-  if (*end != '\0' || errno == ERANGE || n < INT32_MIN || n > INT32_MAX) return false;
+  if (!decimal(s, true) || s.size() > 12) return false;
+  const long long n = strtoll(s.c_str(), nullptr, 10);
+  if (n < INT32_MIN || n > INT32_MAX) return false;
   *v = static_cast<int>(n);
   return true;
 }
 
 bool tounsigned(const std::string& s, unsigned* v) {
-  if (s.empty() || !isdigit(static_cast<unsigned char>(s[0]))) return false;
-  char* end = nullptr;
-  errno = 0;
-  unsigned long n = strtoul(s.c_str(), &end, 10);
-  if (*end != '\0' || errno == ERANGE || n > UINT32_MAX) return false;
+  if (!decimal(s, true) || s[0] == '-' || s.size() > 11) return false;
+  const unsigned long long n = strtoull(s.c_str(), nullptr, 10);
+  if (n > UINT32_MAX) return false;
   *v = static_cast<unsigned>(n);
   return true;
 }
 
 bool todouble(const std::string& s, double* v) {
-  if (s.empty() || isspace(static_cast<unsigned char>(s[0]))) return false;
-  char* end = nullptr;
-  double d = strtod(s.c_str(), &end);
-  if (*end != '\0' || !std::isfinite(d)) return false;
+  if (!decimal(s, false)) return false;
+  const double d = strtod(s.c_str(), nullptr);
+  if (!std::isfinite(d)) return false;
   *v = d;
   return true;
 }
 
 bool tofloat(const std::string& s, float* v) {
-  if (s.empty() || isspace(static_cast<unsigned char>(s[0]))) return false;
-  char* end = nullptr;
-  float f = strtof(s.c_str(), &end);
-  if (*end != '\0' || !std::isfinite(f)) return false;
+  if (!decimal(s, false)) return false;
+  const float f = strtof(s.c_str(), nullptr);
+  if (!std::isfinite(f)) return false;
   *v = f;
   return true;
+}
+
+// A value read from a file, for a message: at most 40 characters, bytes outside printable
+// ASCII as '?'.
+std::string excerpt(const std::string& s) {
+  std::string e;
+  for (size_t i = 0; i < s.size() && i < 40; i++) e += s[i] >= 0x20 && s[i] < 0x7f ? s[i] : '?';
+  return s.size() > 40 ? e + "..." : e;
 }
 
 std::vector<std::string> split(const std::string& s, char sep) {
@@ -87,6 +114,8 @@ std::string at(const std::string& name, int line) {
   return name + ":" + std::to_string(line) + ": ";
 }
 
+const char* const cut_short = "cut short (the run was stopped while writing it); left out";
+
 bool fail(std::string* problem, const std::string& text) {
   *problem = text;
   return false;
@@ -102,6 +131,21 @@ const char* const tab_header =
 const char* const other_keys[] = {"num_targets",      "num_distracts",  "num_instant_shifts",
                                   "num_with_borders", "num_blank_wait", "num_trials_per_set",
                                   "watch_length",     "shift_length",   "rotate_length"};
+
+// Columns 1 to 8 of a trial, as both results files give them: the flags 0 or 1.
+bool readstart(const std::vector<std::string>& f, recordstart* r) {
+  auto flag = [](const std::string& s, int* v) { return toint(s, v) && (*v == 0 || *v == 1); };
+  return f.size() >= 8 && toint(f[0], &r->trial) && toint(f[1], &r->targets) &&
+         toint(f[2], &r->distracts) && flag(f[3], &r->borders) && flag(f[4], &r->blank) &&
+         flag(f[5], &r->instant) && tofloat(f[6], &r->wait_length) &&
+         tofloat(f[7], &r->rotate_angle);
+}
+
+// Columns 9 to 12.
+bool readhits(const std::vector<std::string>& f, recordhits* h) {
+  return f.size() >= 4 && tofloat(f[0], &h->targets) && tofloat(f[1], &h->distracts) &&
+         tofloat(f[2], &h->empty) && tofloat(f[3], &h->total);
+}
 
 bool istriple(const std::vector<std::string>& f, std::vector<unsigned char>* set) {
   int c[3];
@@ -129,18 +173,27 @@ bool readecho(const std::string& name, const std::vector<std::string>& all, size
       continue;
     }
     bool known = false;
+    const bool shaping =
+        key == "num_x" || key == "num_y" || key == "borderwidth" || key == "depth_sep";
+    if (shaping && f.size() != 2)
+      return fail(problem, at(name, line) + key + " without its one value");
     if (f.size() == 2) {
       int v;
       float x;
-      if (key == "num_x" && toint(f[1], &v))
-        s->num_x = v, known = true;
-      else if (key == "num_y" && toint(f[1], &v))
-        s->num_y = v, known = true;
-      else if (key == "borderwidth" && toint(f[1], &v))
+      if ((key == "num_x" || key == "num_y") && toint(f[1], &v)) {
+        if (v < 1 || v > max_grid)
+          return fail(problem, at(name, line) + key + " " + f[1] + " is outside 1 to " +
+                                   std::to_string(max_grid) + ", the grids the program lays out");
+        (key == "num_x" ? s->num_x : s->num_y) = v;
+        known = true;
+      } else if (key == "borderwidth" && toint(f[1], &v))
         s->borderwidth = v, known = true;
       else if (key == "depth_sep" && tofloat(f[1], &x))
         s->depth_sep = x, known = true;
     }
+    if (shaping && !known)
+      return fail(problem, at(name, line) + key + " \"" + excerpt(f[1]) + "\" is not " +
+                               (key == "depth_sep" ? "a number" : "a whole number"));
     for (const char* other : other_keys) known = known || key == other;
     if (!known)
       return fail(problem, at(name, line) + "neither an echoed setting nor the header line");
@@ -153,7 +206,7 @@ bool readecho(const std::string& name, const std::vector<std::string>& all, size
 void applysettings(const echoedsettings& s, maphdl& m) {
   if (s.num_x) m.num_x = *s.num_x;
   if (s.num_y) m.num_y = *s.num_y;
-  if (s.borderwidth) m.borderwidth = *s.borderwidth;
+  if (s.borderwidth) m.borderwidth = std::clamp(*s.borderwidth, -max_ring, max_ring);
   if (s.depth_sep) m.depth_sep = *s.depth_sep;
   auto colours = [](const std::optional<std::vector<unsigned char>>& given, unsigned char** set,
                     int* entries) {
@@ -190,14 +243,15 @@ bool readtab(const std::string& name, const std::string& text, tabfile* out, std
     if (f.back().empty()) f.pop_back();
     tabtrial t = {line, {}, f.size() == 12, {}};
     const bool shaped = f.size() == 12 || (f.size() == 8 && last && !l.complete);
-    recordstart& r = t.start;
-    if (!shaped || !toint(f[0], &r.trial) || !toint(f[1], &r.targets) ||
-        !toint(f[2], &r.distracts) || !toint(f[3], &r.borders) || !toint(f[4], &r.blank) ||
-        !toint(f[5], &r.instant) || !tofloat(f[6], &r.wait_length) ||
-        !tofloat(f[7], &r.rotate_angle) ||
-        (t.finished && (!tofloat(f[8], &t.hits.targets) || !tofloat(f[9], &t.hits.distracts) ||
-                        !tofloat(f[10], &t.hits.empty) || !tofloat(f[11], &t.hits.total))))
+    if (!shaped || !readstart(f, &t.start) ||
+        (t.finished && !readhits(std::vector<std::string>(f.begin() + 8, f.end()), &t.hits))) {
+      if (last && !l.complete) {
+        out->notes.push_back(at(name, line) + cut_short);
+        break;
+      }
       return fail(problem, at(name, line) + "not a trial record");
+    }
+    const recordstart& r = t.start;
     if (r.trial != static_cast<int>(out->trials.size()) + 1)
       return fail(problem, at(name, line) + "trial " + f[0] + " where trial " +
                                std::to_string(out->trials.size() + 1) + " should follow");
@@ -238,21 +292,34 @@ struct columns {
   }
 };
 
-// Columns 13 to 18 of one row: the cells, when given, go to the trial's lists.
+// A click's grid position as %f prints it: a number, or "nan" / "-nan" for a click the hit
+// test could not place.
+bool toposition(const std::string& s, double* v) {
+  if (s == "nan" || s == "-nan") {
+    *v = std::numeric_limits<double>::quiet_NaN();
+    return true;
+  }
+  return todouble(s, v);
+}
+
+// Columns 13 to 18 of one row: the click and the cells, when given, go to the trial's lists.
 bool readrow(columns& c, coordtrial* t) {
   std::string v[6];
   for (std::string& x : v) x = c.next();
-  double d;
-  for (int i = 0; i < 2; i++)
-    if (!v[i].empty() && !todouble(v[i], &d) && v[i] != "nan" && v[i] != "-nan") return false;
-  for (int k = 0; k < 2; k++) {
-    const std::string& x = v[2 + 2 * k];
-    const std::string& y = v[3 + 2 * k];
+  for (int k = 0; k < 3; k++) {
+    const std::string& x = v[2 * k];
+    const std::string& y = v[2 * k + 1];
     if (x.empty() != y.empty()) return false;
     if (x.empty()) continue;
+    if (k == 0) {
+      std::pair<double, double> click;
+      if (!toposition(x, &click.first) || !toposition(y, &click.second)) return false;
+      t->clicks.push_back(click);
+      continue;
+    }
     std::pair<int, int> cell;
     if (!toint(x, &cell.first) || !toint(y, &cell.second)) return false;
-    (k == 0 ? t->targets : t->distracts).push_back(cell);
+    (k == 1 ? t->targets : t->distracts).push_back(cell);
   }
   return c.atend();
 }
@@ -265,42 +332,63 @@ bool readcoord(const std::string& name, const std::string& text, std::vector<coo
   const lines l(text);
   if (l.all.empty() || l.all[0].rfind("trial ", 0) != 0)
     return fail(problem, name + ": no header line: not a coordinate results file");
-  coordtrial* open = nullptr;  // the record whose rows are being read
+  // The record whose rows are being read: a record with rows ends with a line of blanks.
+  const size_t none = static_cast<size_t>(-1);
+  size_t open = none;
   for (size_t i = 1; i < l.all.size(); i++) {
     const int line = static_cast<int>(i) + 1;
     const std::string& s = l.all[i];
     const bool last = i + 1 == l.all.size();
     if (s.empty() || s[0] != ' ') {
       columns c(s);
-      std::string v[12];
-      int given = 0;
-      for (std::string& x : v)
-        if (!c.atend() && !(x = c.next()).empty()) given++;
-      coordtrial t = {line, 0, given == 12, {}, {}};
+      std::vector<std::string> v;
+      while (v.size() < 12 && !c.atend()) {
+        v.push_back(c.next());
+        if (v.back().empty()) break;
+      }
+      coordtrial t = {};
+      t.line = line;
+      t.finished = v.size() == 12;
       // 8 values when killed before 's' (then the line is the file's last, without line end).
-      if (!toint(v[0], &t.trial) || (given != 12 && !(given == 8 && last && !l.complete)))
-        return fail(problem, at(name, line) + "not the first line of a trial's record");
-      if (t.finished && !c.atend() && !readrow(c, &t))
-        return fail(problem, at(name, line) + "the columns of a row do not read");
+      const bool cut = last && !l.complete;  // a full disk may stop the run anywhere in it
+      if ((!t.finished && !(v.size() == 8 && c.atend() && cut)) || !readstart(v, &t.start) ||
+          (t.finished && !readhits(std::vector<std::string>(v.begin() + 8, v.end()), &t.hits))) {
+        if (!cut) return fail(problem, at(name, line) + "not the first line of a trial's record");
+        t = {};
+        t.line = line, t.cut = true;
+        t.start.trial = static_cast<int>(out->size()) + 1;
+      }
+      t.trial = t.start.trial;
+      const bool rows = t.finished && !c.atend();
+      if (rows && !readrow(c, &t)) {
+        if (!cut) return fail(problem, at(name, line) + "the columns of a row do not read");
+        t.cut = true;
+      }
+      t.cut = t.cut || (t.finished && cut);  // its rows, or its line end, never came
       if (t.trial != static_cast<int>(out->size()) + 1)
-        return fail(problem, at(name, line) + "trial " + v[0] + " where trial " +
+        return fail(problem, at(name, line) + "trial " + std::to_string(t.trial) + " where trial " +
                                  std::to_string(out->size() + 1) + " should follow");
       out->push_back(t);
-      open = t.finished ? &out->back() : nullptr;
+      open = rows ? out->size() - 1 : none;
       continue;
     }
-    if (!open) return fail(problem, at(name, line) + "a row outside any trial's record");
+    if (open == none) return fail(problem, at(name, line) + "a row outside any trial's record");
     if (s.find_first_not_of(' ') == std::string::npos) {
-      open = nullptr;  // the record's closing line
+      if (!(last && !l.complete)) open = none;  // the record's closing line, whole
       continue;
     }
     columns c(s);
     for (int k = 0; k < 12; k++)
       if (!c.next().empty())
         return fail(problem, at(name, line) + "a row that does not start with 12 blank columns");
-    if (!readrow(c, open))
+    if (!readrow(c, &(*out)[open]) && !(last && !l.complete))
       return fail(problem, at(name, line) + "the columns of a row do not read");
   }
+  // A record whose closing line never came was cut short, and lacks some of its cells: it
+  // keeps none.
+  if (open != none) (*out)[open].cut = true;
+  for (coordtrial& t : *out)
+    if (t.cut) t.finished = false, t.targets.clear(), t.distracts.clear(), t.clicks.clear();
   return true;
 }
 
@@ -328,10 +416,10 @@ struct logrow {
       if (strcmp(log_columns[i], column) == 0) return f[i];
     return "";
   }
-  bool bad(const char* column) const {
+  bool bad(const char* column, const char* what = "a number") const {
     const std::string v = field(column);
-    *problem = at(name, line) + field("event") + " row: " + column + " is " +
-               (v == "n/a" ? std::string("n/a") : "\"" + v + "\"") + ", not a number";
+    *problem = at(name, line) + excerpt(field("event")) + " row: " + column + " is " +
+               (v == "n/a" ? std::string("n/a") : "\"" + excerpt(v) + "\"") + ", not " + what;
     if (v == "n/a" && strncmp(column, "seed_", 5) == 0)
       *problem += " (a log without seeds cannot be replayed)";
     return false;
@@ -344,25 +432,39 @@ struct logrow {
   bool get(const char* column, double* v) const {
     return todouble(field(column), v) || bad(column);
   }
+  // n/a where the hit test had no position to give.
+  bool position(const char* column, double* v) const {
+    return toposition(field(column) == "n/a" ? "nan" : field(column), v) || bad(column);
+  }
+  bool frame(double* v) const {
+    return (todouble(field("frame"), v) && *v >= 0 && *v < max_frame) ||
+           bad("frame", "a frame count");
+  }
 };
 
-bool readstart(const logrow& r, loggedtrial* t) {
+bool readtrialstart(const logrow& r, loggedtrial* t) {
   recordstart& c = t->condition;
   t->picked = false;
   c.trial = t->trial;
-  if (!r.get("frame", &t->start_frame) || !r.get("targets", &c.targets) ||
+  if (!r.frame(&t->start_frame) || !r.get("targets", &c.targets) ||
       !r.get("distractors", &c.distracts) || !r.get("borders", &c.borders) ||
       !r.get("blank", &c.blank) || !r.get("instant", &c.instant) ||
       !r.get("wait_length", &c.wait_length) || !r.get("rotate_angle", &c.rotate_angle) ||
       !r.get("shift_x", &t->shift_x) || !r.get("shift_y", &t->shift_y) ||
       !r.get("seed_layout", &t->seed_layout) || !r.get("seed_cells", &t->seed_cells))
     return false;
-  if (std::abs(t->shift_x) + std::abs(t->shift_y) != 1)
+  if (std::abs(static_cast<long long>(t->shift_x)) + std::abs(static_cast<long long>(t->shift_y)) !=
+      1)
     return fail(r.problem, at(r.name, r.line) + "trial_start row: the shift (" +
                                r.field("shift_x") + ", " + r.field("shift_y") +
                                ") is not one cell along an axis");
   return true;
 }
+
+// What a click row's result may be: the four the hit test answers, a click beside the grid,
+// and a turn of the wheel.
+const char* const click_results[] = {"target", "distractor", "empty",
+                                     "repeat", "off_grid",   "wheel"};
 
 }  // namespace
 
@@ -378,8 +480,7 @@ bool readlog(const std::string& name, const std::string& text, loggedevents* out
                              ": the first line is not the event log's header (onset, duration, "
                              "trial, ...)");
   if (!l.complete) {
-    out->notes.push_back(at(name, static_cast<int>(l.all.size())) +
-                         "cut short (the run was stopped while writing it); left out");
+    out->notes.push_back(at(name, static_cast<int>(l.all.size())) + cut_short);
     l.all.pop_back();
   }
   std::map<int, size_t> index;  // trial number -> its place in out->trials
@@ -398,77 +499,136 @@ bool readlog(const std::string& name, const std::string& text, loggedevents* out
       loggedtrial t = {};
       t.trial = trial;
       t.line = r.line;
-      if (!readstart(r, &t)) return false;
+      if (!readtrialstart(r, &t)) return false;
       index[trial] = out->trials.size();
       out->trials.push_back(t);
       continue;
     }
     static const char* const known[] = {"WATCH", "SHIFT", "ROTATE", "WAIT",
-                                        "PICK",  "early", "click",  "trial_end"};
+                                        "PICK",  "click", "early",  "trial_end"};
     if (std::find_if(std::begin(known), std::end(known),
                      [&](const char* e) { return event == e; }) == std::end(known))
-      return fail(problem, at(name, r.line) + "unknown event \"" + event + "\"");
-    if (!index.count(trial))
+      return fail(problem, at(name, r.line) + "unknown event \"" + excerpt(event) + "\"");
+    const auto found = index.find(trial);
+    if (found == index.end())
       return fail(problem, at(name, r.line) + event + " row of trial " + std::to_string(trial) +
                                ", which has no trial_start before it");
-    loggedtrial& t = out->trials[index[trial]];
+    loggedtrial& t = out->trials[found->second];
     if (event == "WATCH") {
-      double frame;
-      if (!r.get("frame", &frame)) return false;
+      double frame = 0;
+      if (!r.frame(&frame)) return false;
       t.watch_frame = frame;
     } else if (event == "PICK") {
       t.picked = true;
-    } else if (event == "click" && r.field("result") != "wheel") {
-      // Input before PICK (early) and the wheel were never clicks: nothing to mark.
-      loggedclick c = {r.line, 0, 0, 0, 0, r.field("result")};
-      if (!r.get("x_px", &c.x_px) || !r.get("y_px", &c.y_px) || !r.get("col", &c.col) ||
-          !r.get("row", &c.row))
-        return false;
-      if (c.result != "target" && c.result != "distractor" && c.result != "empty" &&
-          c.result != "repeat" && c.result != "off_grid")
-        return fail(problem, at(name, r.line) + "click row: result \"" + c.result +
-                                 "\" is none of target, distractor, empty, repeat, off_grid, "
+    } else if (event == "click") {
+      loggedclick c = {r.line, 0, 0, 0, 0, 0, 0, r.field("result")};
+      if (std::find(std::begin(click_results), std::end(click_results), c.result) ==
+          std::end(click_results))
+        return fail(problem, at(name, r.line) + "click row: result \"" + excerpt(c.result) + "\"" +
+                                 " is none of target, distractor, empty, repeat, off_grid, "
                                  "wheel");
+      if (c.result == "wheel") continue;  // never a click of the click list
+      if (!r.get("x_px", &c.x_px) || !r.get("y_px", &c.y_px) || !r.position("grid_x", &c.grid_x) ||
+          !r.position("grid_y", &c.grid_y) || !r.get("col", &c.col) || !r.get("row", &c.row))
+        return false;
       t.clicks.push_back(c);
     } else if (event == "trial_end") {
-      double score;
+      double score = 0;
       if (!r.get("score", &score)) return false;
       t.score = score;
     }
+    // An early row (input before PICK was on screen) did nothing, and shows nothing.
   }
   return true;
 }
 
 // ---- sidecar ----
 
+namespace {
+
+// The length of the valid UTF-8 sequence at s[i] (no overlong form, no surrogate, at most
+// U+10FFFF), or 0 when the byte there starts none.
+size_t utf8length(const std::string& s, size_t i) {
+  const unsigned char c = static_cast<unsigned char>(s[i]);
+  if (c < 0x80) return 1;
+  size_t n;
+  unsigned lo = 0x80, hi = 0xbf;  // the range of the second byte
+  if (c >= 0xc2 && c <= 0xdf)
+    n = 2;
+  else if (c >= 0xe0 && c <= 0xef)
+    n = 3, lo = c == 0xe0 ? 0xa0 : 0x80, hi = c == 0xed ? 0x9f : 0xbf;
+  else if (c >= 0xf0 && c <= 0xf4)
+    n = 4, lo = c == 0xf0 ? 0x90 : 0x80, hi = c == 0xf4 ? 0x8f : 0xbf;
+  else
+    return 0;
+  if (i + n > s.size()) return 0;
+  for (size_t k = 1; k < n; k++) {
+    const unsigned char b = static_cast<unsigned char>(s[i + k]);
+    if (b < (k == 1 ? lo : 0x80) || b > (k == 1 ? hi : 0xbf)) return 0;
+  }
+  return n;
+}
+
+// The text with every byte that is not part of valid UTF-8 written as \u00XX, as later
+// writers do: inside a string it then reads as that Latin-1 character; anywhere else the JSON
+// was not valid anyway.
+std::string escapedutf8(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    const size_t n = utf8length(text, i);
+    if (n > 0) {
+      out.append(text, i, n);
+      i += n;
+      continue;
+    }
+    char escape[8];
+    snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned char>(text[i]));
+    out += escape;
+    i++;
+  }
+  return out;
+}
+
+}  // namespace
+
 bool readsidecar(const std::string& name, const std::string& text, sidecar* out,
                  std::string* problem) {
   *out = sidecar();
-  nlohmann::json whole = nlohmann::json::parse(text, nullptr, false);
-  if (whole.is_discarded() || !whole.is_object())
+  const nlohmann::json doc = nlohmann::json::parse(escapedutf8(text), nullptr, false);
+  if (doc.is_discarded() || !doc.is_object())
     return fail(problem, name + ": not a JSON object (cut short or damaged?)");
-  // The run's facts stand in an object of their own since the sidecar became a BIDS sidecar;
-  // earlier sidecars hold them at the top.
-  const auto own = whole.find("spatialmemory");
-  const nlohmann::json& j = own != whole.end() && own->is_object() ? *own : whole;
+  const auto own = doc.find("spatialmemory");
+  const nlohmann::json& j = own != doc.end() && own->is_object() ? *own : doc;
+  // A whole number from lo to hi, or nothing.
+  auto whole = [](const nlohmann::json& v, long long lo, long long hi, long long* n) {
+    if (!v.is_number_integer()) return false;
+    if (v.is_number_unsigned() && v.get<unsigned long long>() > static_cast<unsigned long long>(hi))
+      return false;
+    *n = v.get<long long>();
+    return *n >= lo && *n <= hi;
+  };
   auto size = [&](const char* key, int* v) {
     const auto it = j.find(key);
-    if (it == j.end() || !it->is_number_integer() || it->get<long long>() <= 0 ||
-        it->get<long long>() > 1 << 16)
-      return fail(problem, name + ": " + key + " is missing or not a size in pixels");
-    *v = it->get<int>();
+    long long n;
+    if (it == j.end() || !whole(*it, 1, max_screen, &n))
+      return fail(problem, name + ": " + key + " is missing or not a size in pixels from 1 to " +
+                               std::to_string(max_screen));
+    *v = static_cast<int>(n);
     return true;
   };
   if (!size("screen_width", &out->screen_width) || !size("screen_height", &out->screen_height))
     return false;
   const auto vp = j.find("viewport");
   if (vp != j.end()) {
+    long long v[4];
     bool ok = vp->is_array() && vp->size() == 4;
-    for (size_t i = 0; ok && i < 4; i++) ok = (*vp)[i].is_number_integer();
-    if (!ok) return fail(problem, name + ": viewport is not [x, y, width, height]");
-    out->viewport = vp->get<std::vector<int>>();
-    if ((*out->viewport)[2] <= 0 || (*out->viewport)[3] <= 0)
-      return fail(problem, name + ": viewport has no area");
+    for (size_t i = 0; ok && i < 4; i++) ok = whole((*vp)[i], -max_screen, max_screen, &v[i]);
+    if (!ok) return fail(problem, name + ": viewport is not [x, y, width, height] in pixels");
+    if (v[2] <= 0 || v[3] <= 0) return fail(problem, name + ": viewport has no area");
+    if (v[0] < 0 || v[1] < 0 || v[0] + v[2] > out->screen_width || v[1] + v[3] > out->screen_height)
+      return fail(problem, name + ": viewport lies outside the screen");
+    out->viewport = std::vector<int>(v, v + 4);
   }
   return true;
 }
@@ -504,6 +664,35 @@ bool slurp(const std::string& name, std::string* text, std::string* problem) {
   return true;
 }
 
+namespace {
+
+bool samestart(const recordstart& a, const recordstart& b) {
+  return a.trial == b.trial && a.targets == b.targets && a.distracts == b.distracts &&
+         a.borders == b.borders && a.blank == b.blank && a.instant == b.instant &&
+         a.wait_length == b.wait_length && a.rotate_angle == b.rotate_angle;
+}
+
+bool samehits(const recordhits& a, const recordhits& b) {
+  return a.targets == b.targets && a.distracts == b.distracts && a.empty == b.empty &&
+         a.total == b.total;
+}
+
+// The spots of a click list that are numbers, sorted, each once: what the coordinate file's
+// clicks X and Y hold of them. (A position the hit test could not place is left out on both
+// sides: versions differ in whether it was listed.)
+std::vector<std::pair<double, double>> spots(std::vector<std::pair<double, double>> clicks) {
+  clicks.erase(std::remove_if(clicks.begin(), clicks.end(),
+                              [](const std::pair<double, double>& c) {
+                                return std::isnan(c.first) || std::isnan(c.second);
+                              }),
+               clicks.end());
+  std::sort(clicks.begin(), clicks.end());
+  clicks.erase(std::unique(clicks.begin(), clicks.end()), clicks.end());
+  return clicks;
+}
+
+}  // namespace
+
 bool readrun(const std::string& results, recordedrun* out, std::string* problem) {
   runfiles& f = out->files;
   std::string tab, coord, log, side;
@@ -515,26 +704,56 @@ bool readrun(const std::string& results, recordedrun* out, std::string* problem)
       !readsidecar(f.sidecar, side, &out->side, problem))
     return false;
   const std::vector<tabtrial>& trials = out->tab.trials;
+  out->notes = out->tab.notes;
+  // A trial whose tab line was cut short at 'g' may have reached the other files.
+  const size_t begun = trials.size() + out->tab.notes.size();
+  if (out->coord.size() == begun && begun > trials.size()) out->coord.pop_back();
   if (out->coord.size() != trials.size())
     return fail(problem, f.coord + ": " + std::to_string(out->coord.size()) + " trials where " +
                              f.tab + " has " + std::to_string(trials.size()));
-  // The log and the tab file are flushed together at 'g': both hold every trial begun.
-  for (const tabtrial& t : trials) {
-    const loggedtrial* l = nullptr;
-    for (const loggedtrial& x : out->log.trials)
-      if (x.trial == t.start.trial) l = &x;
-    const std::string which = "trial " + std::to_string(t.start.trial);
-    if (!l) return fail(problem, f.log + ": no trial_start row for " + which);
-    const recordstart& a = t.start;
-    const recordstart& b = l->condition;
-    if (a.targets != b.targets || a.distracts != b.distracts || a.borders != b.borders ||
-        a.blank != b.blank || a.instant != b.instant || a.wait_length != b.wait_length ||
-        a.rotate_angle != b.rotate_angle)
-      return fail(problem, at(f.log, l->line) + which + " is not the one of " + f.tab + " line " +
-                               std::to_string(t.line) + ": the files are not of one run");
-  }
-  if (out->log.trials.size() > trials.size())
+  for (const coordtrial& c : out->coord)
+    if (c.cut)
+      out->notes.push_back(at(f.coord, c.line) + "cut short (the run was stopped while writing " +
+                           "it); trial " + std::to_string(c.trial) + " is drawn as one cut short");
+  out->notes.insert(out->notes.end(), out->log.notes.begin(), out->log.notes.end());
+  if (out->log.trials.size() > begun)
     return fail(problem, f.log + ": " + std::to_string(out->log.trials.size()) + " trials where " +
                              f.tab + " has " + std::to_string(trials.size()));
+  std::map<int, size_t> logged;  // trial number -> its place in the log's trials
+  for (size_t i = 0; i < out->log.trials.size(); i++) logged[out->log.trials[i].trial] = i;
+  out->logged.clear();
+  for (size_t i = 0; i < trials.size(); i++) {
+    const tabtrial& t = trials[i];
+    const coordtrial& c = out->coord[i];
+    const std::string which = "trial " + std::to_string(t.start.trial);
+    const std::string there = " of " + f.tab + " line " + std::to_string(t.line);
+    // Both results files are written at 'g' and at 's' alike; a kill between the two at 's'
+    // leaves one of them finished, so the hits are compared where both have them.
+    if ((!c.cut && !samestart(c.start, t.start)) ||
+        (c.finished && t.finished && !samehits(c.hits, t.hits)))
+      return fail(problem, at(f.coord, c.line) + which + "'s " +
+                               (samestart(c.start, t.start) ? "hits differ from those"
+                                                            : "condition differs from the one") +
+                               there + ": the coordinate file is of another run");
+    // The log and the tab file are flushed together at 'g': both hold every trial begun.
+    const auto found = logged.find(t.start.trial);
+    if (found == logged.end()) return fail(problem, f.log + ": no trial_start row for " + which);
+    const loggedtrial& l = out->log.trials[found->second];
+    if (!samestart(l.condition, t.start))
+      return fail(problem, at(f.log, l.line) + which + " is not the one" + there +
+                               ": the files are not of one run");
+    // A trial the log ended has all its clicks there.
+    if (l.score && c.finished) {
+      std::vector<std::pair<double, double>> clicked;
+      for (const loggedclick& k : l.clicks) clicked.emplace_back(k.grid_x, k.grid_y);
+      const auto inlog = spots(clicked), incoord = spots(c.clicks);
+      if (inlog != incoord)
+        return fail(problem,
+                    at(f.log, l.line) + which + "'s clicks (" + std::to_string(inlog.size()) +
+                        " spots) are not those of " + f.coord + " line " + std::to_string(c.line) +
+                        " (" + std::to_string(incoord.size()) + "): the files are not of one run");
+    }
+    out->logged.push_back(found->second);
+  }
   return true;
 }

@@ -43,12 +43,17 @@ void recreate(maphdl& m, const recordstart& c, unsigned seed_layout, unsigned se
   m.blank_wait = c.blank;
   m.borders = c.borders;
   m.instant_shift = c.instant != 0;
-  m.num_distracts = c.distracts;
-  m.num_targets = c.targets;
+  // The layout places items while candidate cells are left and only counts the rest, so counts
+  // held to the grid's cells lay out the same map without walking through a count in the
+  // billions.
+  const int cells = m.num_x * m.num_y;
+  m.num_distracts = std::clamp(c.distracts, 0, cells);
+  m.num_targets = std::clamp(c.targets, 0, cells);
   m.trial_count = c.trial;
   // The pool holds just the recorded angle, so the layout takes it as the run's pool gave it
   // (0 after a pool ran dry, which is also what the record then says).
-  m.angle_pools[conditionkey(c.targets, c.blank, c.wait_length, c.instant != 0, c.borders)] = {
+  m.angle_pools.clear();
+  m.angle_pools[conditionkey(m.num_targets, c.blank, c.wait_length, c.instant != 0, c.borders)] = {
       c.rotate_angle};
 
   unsigned (*saved)() = seedsource;

@@ -30,7 +30,8 @@ const char* const replay_usage =
     "                     coloured by what it hit, and a legend with the trial's condition\n"
     "                     and score\n"
     "A trial cut short is drawn as far as it was recorded. A trial whose re-created cells differ\n"
-    "from the recorded ones (another C library draws other random numbers) is not drawn.\n"
+    "from the recorded ones (another C library draws other random numbers) is not drawn; files\n"
+    "that are not of one run (conditions, hits or clicks that differ) are refused.\n"
     "\n"
     "  RESULTS_FILE  the run's tab results file results<N>.txt; results_coord<N>.txt,\n"
     "                results_events<N>.tsv and results_events<N>.json must stand beside it\n"
@@ -39,7 +40,8 @@ const char* const replay_usage =
     "  --out DIR     write into DIR, made when missing; a file already there is never\n"
     "                overwritten; default: a new folder replay<N> beside the results file\n"
     "                (replay<N>-2, -3, ... when that one exists)\n"
-    "  --size WxH    draw W x H pixels; default: the screen size the run recorded\n"
+    "  --size WxH    draw W x H pixels (each at most 16384); default: the screen size the\n"
+    "                run recorded\n"
     "  --help        show this text\n"
     "  --version     show the version\n"
     "\n"
@@ -97,8 +99,8 @@ bool parseoptions(int argc, const char* const* argv, replayoptions* out, std::st
       out->out = value;
     } else if (a == "--size") {
       const size_t x = value.find('x');
-      if (x == std::string::npos || !positive(value.substr(0, x), 16384, &out->width) ||
-          !positive(value.substr(x + 1), 16384, &out->height)) {
+      if (x == std::string::npos || !positive(value.substr(0, x), max_screen, &out->width) ||
+          !positive(value.substr(x + 1), max_screen, &out->height)) {
         *problem = "--size " + value + ": not WIDTHxHEIGHT in pixels, as 1280x800";
         return false;
       }
@@ -210,11 +212,8 @@ struct replayer {
       fitviewport(run.side.screen_width, run.side.screen_height, live_vp);
   }
 
-  const loggedtrial& logof(int trial) const {
-    for (const loggedtrial& l : run.log.trials)
-      if (l.trial == trial) return l;
-    return run.log.trials.front();  // readrun saw to it that every trial has its rows
-  }
+  // readrun saw to it that every trial has its rows.
+  const loggedtrial& logof(size_t index) const { return run.log.trials[run.logged[index]]; }
 
   // Whether this machine re-creates this run's maps: the first trial that has its cells
   // recorded is laid out again and compared.
@@ -222,7 +221,7 @@ struct replayer {
     size_t i = 0;
     while (confirmed < 0 && i < run.coord.size() && !run.coord[i].finished) i++;
     if (confirmed < 0 && i < run.coord.size()) {
-      const loggedtrial& l = logof(run.tab.trials[i].start.trial);
+      const loggedtrial& l = logof(i);
       recreate(m, run.tab.trials[i].start, l.seed_layout, l.seed_cells);
       confirmed = differences(m, run.coord[i], l).empty() ? 1 : 0;
     }
@@ -238,7 +237,7 @@ struct replayer {
   bool replay(size_t index, bool* failed) {
     const tabtrial& t = run.tab.trials[index];
     const coordtrial& cells = run.coord[index];
-    const loggedtrial& log = logof(t.start.trial);
+    const loggedtrial& log = logof(index);
     const std::string which = "trial " + std::to_string(t.start.trial);
     std::string refusal;
     if (!cells.finished && !machineconfirmed())
@@ -329,7 +328,7 @@ int replaytool(int argc, const char* const* argv) {
 
   auto run = std::make_unique<recordedrun>();
   if (!readrun(o.results, run.get(), &trouble)) return problem(trouble);
-  for (const std::string& note : run->log.notes) printf("note: %s\n", note.c_str());
+  for (const std::string& note : run->notes) printf("note: %s\n", note.c_str());
   const int trials = static_cast<int>(run->tab.trials.size());
   if (trials == 0) return problem(o.results + ": the run holds no trial");
   std::vector<int> wanted = o.trials;

@@ -2,7 +2,8 @@
 """play: the scripted subject's jobs on a virtual display.
 
   play.py example FOLDER PROGRAM        plays the design in FOLDER/settings.txt to its end,
-                                        with screenshots of every phase in FOLDER/screenshots
+                                        with screenshots of trial 1's phases and of the idle
+                                        screen before each trial in FOLDER/screenshots
   play.py screenshots OUTDIR PROGRAM    makes the documentation's screenshots of every phase
   play.py memory FOLDER PROGRAM         runs 42 quick trials and reports resident memory
   play.py replay OUTFILE PROGRAM REPLAY plays one trial of the bundled example and makes the

@@ -26,7 +26,8 @@ TEST(DesignCheck, NearMissesAndLateSettingsOnTheirLinesSilenceOnSoundOnesAndTheS
       "wait_lengths\r\nrotation_angles:\r\n0\r\nninety\r\nangle_end:\r\nnum_x: 0\r\n"
       "num_instant_shifts: 99999999999\r\ntarcolsetstart:\r\n-1 20 30\r\nend:\nwatch_length: 3\n"
       "discolsetstart:\n1 2 3\n",
-      {"2: \" num_y: 5\" matches no setting (a key must begin the line; the blanks before num_y",
+      {" the file has no target_distract_sets block and so builds no trial: the program stops",
+       "2: \" num_y: 5\" matches no setting (a key must begin the line; the blanks before num_y",
        "3: \"Num_y: 5\" matches no setting (keys are lower case: num_y); the line is ignored",
        "4: \"num_trails_per_set: 4\" matches no setting (did you mean num_trials_per_set?)",
        "5: \"num_targets: 9\" matches num_targets only in part (its form is \"num_targets: N",
@@ -49,7 +50,8 @@ TEST(DesignCheck, NearMissesAndLateSettingsOnTheirLinesSilenceOnSoundOnesAndTheS
   std::string src = __FILE__;  // the bundled example passes clean
   r = checkdesign((src.erase(src.rfind("/tests/")) + "/example/settings.txt").c_str());
   EXPECT_EQ(exitstatus(r), 0) << ::testing::PrintToString(r.problems);
-  for (const char* part : {"Trials: 8 from 2 set lines\n", "PICK phases: 1 min 36 s\n"})
+  for (const char* part : {"Trials: 8 from 2 set lines\n", "PICK phases: 1 min 36 s\n",
+                           "       12           9 yes      2 s       2       2       0  270 90\n"})
     EXPECT_NE(r.summary.find(part), std::string::npos) << r.summary;
   EXPECT_EQ(exitstatus(checkdesign("/nonexistent/settings.txt")), 2);
 }
@@ -106,4 +108,59 @@ TEST(DesignCheck, DesignsWhoseTrialsAllTurnByOneAngleAreToldOnEverySetLine) {
       head + "num_trials_per_set: 2\nrotation_angles:\n0\n90\n" + sets + "shuffle_angles: 1\n", {});
   EXPECT_NE(r.summary.find("shuffle_angles       1"), std::string::npos) << r.summary;
   EXPECT_NE(r.summary.find("Angle pools: shuffled at run time"), std::string::npos) << r.summary;
+}
+
+TEST(DesignCheck, ValuesTheReaderTakesWithoutAWordAreToldOnTheirLines) {
+  const designreport r = expectstarts(
+      "num_x: 20.5\nwatch_length: six\nshift_length: -6\nnum_trials_per_set: 0\n"
+      "wait_lengths:\n2\n-1\n1,5\nlength_end:\nrotation_angles:\n90 deg\nangle_end:\n"
+      "target_distract_sets:\n9 9\nset_end:\nnum_targets: 9 to 12 each\nwatch_length: 2\n"
+      "watch_length: 1x2\n",
+      {"1: \"num_x: 20.5\": the setting reads num_x as 20 and ignores \".5\"",
+       "2: \"watch_length: six\" matches watch_length only in part (its form is \"watch_length: "
+       "X\"); nothing is read from it, so watch_length keeps its default",
+       "3: shift_length -6 is negative: SHIFT then lasts a single frame",
+       "4: num_trials_per_set 0 builds no trial from a set line",
+       "7: wait length -1 is negative: WAIT then lasts a single frame",
+       "8: \"1,5\": the wait_lengths block reads 1 and ignores \",5\"",
+       "11: \"90 deg\": the rotation_angles block reads 90 and ignores \" deg\"",
+       "13: the design builds no trial: the program stops at the first 'g'",
+       "16: \"num_targets: 9 to 12 each\": the setting reads num_targets as 9 to 12 and ignores",
+       "18: \"watch_length: 1x2\": the setting reads watch_length as 1 and ignores \"x2\""});
+  EXPECT_EQ(exitstatus(r), 1);
+  // The summary credits each setting to the line it came from, and none to a line it did not.
+  for (const char* line : {"  num_x                20           line 1\n",
+                           "  watch_length         1 s          line 18\n",
+                           "  num_trials_per_set   0            line 4\n"})
+    EXPECT_NE(r.summary.find(line), std::string::npos) << line << r.summary;
+  EXPECT_NE(expectstarts("watch_length: six\nnum_x: 9\nnum_y: 9\ntarget_distract_sets:\n9 9\n"
+                         "set_end:\n",
+                         {"1: \"watch_length: six\" matches watch_length only in part",
+                          "5: condition 90000 has 1 trial but 0 rotation angles"})
+                .summary.find("  watch_length         14 s         default\n"),
+            std::string::npos);
+}
+
+TEST(DesignCheck, TheSummaryGivesEachConditionsAnglesInTheOrderItsTrialsTakeThem) {
+  // The first pools are made with two angles; a third comes too late for them but not for the
+  // pool of the bordered trial the second block makes.
+  const designreport r = expectstarts(
+      "num_x: 9\nnum_y: 9\nrotation_angles:\n0\n90\nangle_end:\ntarget_distract_sets:\n9 9\n"
+      "12 9\nset_end:\nrotation_angles:\n180\nangle_end:\nnum_with_borders: 1\n"
+      "target_distract_sets:\n9 9\nset_end:\n",
+      {"11: rotation_angles comes after", "14: num_with_borders comes after"});
+  for (const char* row :
+       {"        9           9 no       0 s       2       1       0  90 0 / 180 90 0\n",
+        "       12           9 no       0 s       1       0       0  90 0\n"})
+    EXPECT_NE(r.summary.find(row), std::string::npos) << row << r.summary;
+  EXPECT_NE(expectstarts("num_x: 9\nnum_y: 9\ntarget_distract_sets:\n9 9\nset_end:\n",
+                         {"4: condition 90000 has 1 trial but 0 rotation angles"})
+                .summary.find("       0       0  none\n"),
+            std::string::npos);
+  // Shuffled at run time, a pool has no order yet: its angles as listed.
+  EXPECT_NE(expectstarts("num_x: 9\nnum_y: 9\nshuffle_angles: 1\nrotation_angles:\n0\n90\n"
+                         "angle_end:\ntarget_distract_sets:\n9 9\nset_end:\n",
+                         {})
+                .summary.find("       0       0  shuffled: 0 90\n"),
+            std::string::npos);
 }

@@ -18,4 +18,4 @@ clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-reco
   -lGL -lGLU -o "$out/settings_fuzz"
 # New inputs go to the scratch corpus; the checked-in seeds stay as they are.
 "$out/settings_fuzz" -max_total_time="$seconds" -max_len=4096 -rss_limit_mb=2048 \
-  -dict="$here/settings.dict" "$@" "$out/corpus" "$here/corpus"
+  -dict="$here/settings.dict" "$@" "$out/corpus" "$here/corpus" "$root/tests/check/corpus"

@@ -67,7 +67,9 @@ TEST(Recorded, TheEchoGivesGridRingsDepthAndColourSetsAndAKilledTrialKeepsItsSta
   applysettings(tab.settings, m);
   EXPECT_TRUE(m.num_tarcol == 0 && m.tarcol == nullptr);
   EXPECT_EQ(fault(readtab, "num_x\t8\n", &tab, 17), "f: no header line");
-  EXPECT_EQ(fault(readtab, "num_x\tten\n" + header, &tab, 7), "f:1: ne");
+  EXPECT_EQ(fault(readtab, "num_x\tten\n" + header, &tab, 99),
+            "f:1: num_x \"ten\" is not a whole number");
+  EXPECT_EQ(fault(readtab, "num_step\t1\n" + header, &tab, 7), "f:1: ne");
   EXPECT_EQ(fault(readtab, header + "1\t9\t12\t1\t0\t1\t1.000000\t-90.000000\t\n", &tab, 99),
             "f:2: not a trial record");
 }
@@ -115,24 +117,112 @@ TEST(Recorded, LogFaultsAreNamedByLineAndACutLastLineIsLeftOutWithANote) {
   EXPECT_EQ(fault(readlog, wider + start.substr(0, start.size() - 1) + "\tn/a\tn/a\n", &log, 99),
             "");
   EXPECT_EQ(fault(readlog, wider + start, &log, 99), "f:2: 35 columns where the header has 37");
-  // Input before PICK and the wheel mark nothing; a click off the grid is marked like any.
-  std::string off = click;
-  off.replace(off.find("target"), 6, "off_grid");
-  ASSERT_EQ(fault(readlog,
-                  header + start + row("n/a*2 1 early n/a*31") +
-                      row("n/a*2 1 click n/a*18 10 20 n/a*4 wheel n/a*6") + off,
-                  &log, 99),
-            "");
-  ASSERT_EQ(log.trials.at(0).clicks.size(), 1u);
-  EXPECT_EQ(log.trials[0].clicks[0].result, "off_grid");
 }
 
-TEST(Recorded, TheSidecarsFactsAreReadFromTheirOwnObjectOrFromTheTopOfAnOlderOne) {
+TEST(Recorded, ANumberIsItsWholeFieldAndWithinWhatTheProgramWrites) {
+  const std::string header =
+      "trial\ttargets\tdistrac\tborders\tblank\tinstant\twaitlength\trotate angle\ttargets hit\t"
+      "distracts hit\tempty hit\ttotal hit\n";
+  const std::string trial =
+      "1\t9\t12\t1\t0\t1\t1.000000\t-90.000000\t2.000000\t0.000000\t1.000000\t3.000000\t\n";
+  tabfile tab;
+  ASSERT_EQ(fault(readtab, "num_x\t512\nnum_y\t1\n" + header + trial, &tab, 99), "");
+  EXPECT_EQ(fault(readtab, "num_y\t100000\n" + header + trial, &tab, 99),
+            "f:1: num_y 100000 is outside 1 to 512, the grids the program lays out");
+  EXPECT_EQ(fault(readtab, "num_x\t0\n" + header, &tab, 30), "f:1: num_x 0 is outside 1 to 5");
+  // A NUL or any other character after a number; a sign; an infinity.
+  for (const std::string& echo : {std::string("num_x\t6\0junk\n", 13), std::string("num_x\t+6\n"),
+                                  std::string("depth_sep\t1e99\n")})
+    EXPECT_EQ(fault(readtab, echo + header, &tab, 4), "f:1:") << echo;
+  std::string nul = trial;
+  nul.insert(nul.find("\t12\t"), std::string("\0", 1));
+  for (const std::string& line : {nul, "1\t9\t12\t7" + trial.substr(trial.find("\t0\t1\t")),
+                                  "99999999999999999999" + trial.substr(1)})
+    EXPECT_EQ(fault(readtab, header + line, &tab, 99), "f:2: not a trial record") << line;
+
+  // The coordinate file's first line holds the same eight values and the four counts.
+  std::vector<coordtrial> coord;
+  const std::string first = cols({"trial"}) +
+                            cols({"1", "9", "12", "1", "0", "1", "1.000000", "-90.000000",
+                                  "2.000000", "0.000000", "1.000000", "3.000000", "nan", "-nan"}) +
+                            std::string(168, ' ') + "\n";
+  ASSERT_EQ(fault(readcoord, first, &coord, 99), "");
+  EXPECT_TRUE(coord[0].start.targets == 9 && coord[0].start.rotate_angle == -90 &&
+              coord[0].hits.total == 3 && coord[0].clicks.size() == 1);
+  std::string junk = first;
+  junk.replace(junk.find("12 "), 2, "1x");
+  EXPECT_EQ(fault(readcoord, junk, &coord, 99), "f:2: not the first line of a trial's record");
+
+  // The sidecar's screen as --size allows it, and its picture on that screen.
   sidecar side;
-  for (const char* text : {R"({"screen_width": 800, "screen_height": 500})",
-                           R"({"onset": {"Description": "s"}, "screen_width": 1, "spatialmemory":
-                               {"screen_width": 800, "screen_height": 500}})"}) {
-    ASSERT_EQ(fault(readsidecar, text, &side, 99), "") << text;
-    EXPECT_EQ(side.screen_width * 1000 + side.screen_height, 800500) << text;
+  ASSERT_EQ(fault(readsidecar, R"({"screen_width": 16384, "screen_height": 1,
+                                  "viewport": [0, 0, 16384, 1]})",
+                  &side, 99),
+            "");
+  EXPECT_EQ(fault(readsidecar, R"({"screen_width": 16385, "screen_height": 800})", &side, 99),
+            "f: screen_width is missing or not a size in pixels from 1 to 16384");
+  EXPECT_EQ(fault(readsidecar,
+                  R"({"screen_width": 1280, "screen_height": 800, "viewport": [0, 1, 1280, 800]})",
+                  &side, 99),
+            "f: viewport lies outside the screen");
+
+  // The log's frame counts, which set the sway, are counts; its values are quoted short.
+  std::string logheader;
+  for (const char* c : log_columns) logheader += (logheader.empty() ? "" : "\t") + std::string(c);
+  logheader += "\n";
+  loggedevents log;
+  for (const char* frame : {"-1", "1e300"})
+    EXPECT_EQ(fault(readlog,
+                    logheader + row(std::string("n/a*2 1 trial_start ") + frame +
+                                    " n/a*5 9 12 1 0 0 1.000000 90.000000 0 -1 n/a 7 4 n/a*13"),
+                    &log, 99),
+              std::string("f:2: trial_start row: frame is \"") + frame + "\", not a frame count");
+  EXPECT_EQ(
+      fault(readlog, logheader + row("n/a*2 1 " + std::string(300, 'e') + " n/a*31"), &log, 99),
+      "f:2: unknown event \"" + std::string(40, 'e') + "...\"");
+}
+
+TEST(Recorded, WheelAndEarlyRowsAreNoClicksAndBothSidecarLayoutsRead) {
+  std::string header;
+  for (const char* c : log_columns) header += (header.empty() ? "" : "\t") + std::string(c);
+  header += "\tbutton\taction\tkey\n";
+  const std::string rows =
+      row("n/a*2 1 trial_start 60 n/a*5 9 12 1 0 0 1.000000 90.000000 0 -1 n/a 7 4 n/a*16") +
+      row("n/a*2 1 early n/a*18 10 20 n/a*6 n/a*5 0 press n/a") +
+      row("n/a*2 1 early n/a*20 n/a*11 n/a n/a s") +
+      row("n/a*2 1 click n/a*18 11 21 2.500000 -0.250000 2 -1 off_grid 0.5 n/a*5 0 press n/a") +
+      row("n/a*2 1 click n/a*18 12 22 n/a*4 wheel 0.6 n/a*5 3 press n/a") +
+      row("n/a*2 1 click n/a*18 13 23 1.500000 1.500000 1 1 target 0.7 n/a*5 0 press n/a");
+  loggedevents log;
+  ASSERT_EQ(fault(readlog, header + rows, &log, 99), "");
+  ASSERT_EQ(log.trials.size(), 1u);
+  const std::vector<loggedclick>& clicks = log.trials[0].clicks;
+  ASSERT_EQ(clicks.size(), 2u);
+  EXPECT_TRUE(clicks[0].result == "off_grid" && clicks[0].grid_y == -0.25 && clicks[0].row == -1);
+  EXPECT_TRUE(clicks[1].result == "target" && clicks[1].x_px == 13 && clicks[1].line == 7);
+
+  // The facts under "spatialmemory", beside a description of each column, or at the top level;
+  // a folder named in Latin-1, escaped as the writer escapes it or written raw by an older one.
+  const std::string facts =
+      R"("settings_file": "/data/lat\u00e9/settings.txt",
+         "settings_file_bytes": "/data/lat%E9/settings.txt",
+         "screen_width": 1280, "screen_height": 800, "viewport": [0, 40, 1280, 720]})";
+  std::string raw = "{" + facts;
+  raw.replace(raw.find("\\u00e9"), 6, "\xe9");
+  sidecar side;
+  for (const std::string& doc :
+       {R"({"onset": {"Description": "when", "Units": "s"},
+            "StimulusPresentation": {"ScreenResolution": "640x400"},
+            "spatialmemory": {)" +
+            facts + "}",
+        R"({"columns": {"onset": {"description": "when"}}, )" + facts, raw}) {
+    side = {};
+    EXPECT_EQ(fault(readsidecar, doc, &side, 99), "") << doc;
+    EXPECT_TRUE(side.screen_width == 1280 && side.screen_height == 800 && side.viewport &&
+                (*side.viewport)[1] == 40)
+        << doc;
   }
+  // Outside a string a byte that is not UTF-8 leaves the JSON as broken as it was.
+  EXPECT_EQ(fault(readsidecar, "{\xe9\"screen_width\": 1}", &side, 99),
+            "f: not a JSON object (cut short or damaged?)");
 }

@@ -5,6 +5,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <sstream>
+
+#include <climits>
+#include <map>
+
 #include "replay/marks.h"
 #include "replay/recorded.h"
 #include "replay/recreate.h"
@@ -46,6 +51,24 @@ std::vector<uint32_t> rgb(const std::string& png, int* width = nullptr) {
   return rgb(px);
 }
 
+std::string text(const std::string& name) {
+  std::string t, problem;
+  slurp(name, &t, &problem);
+  return t;
+}
+
+// A row of the log `header` describes, n/a but for the cells given as "column=value ...".
+std::string logrow(const std::string& header, const std::string& cells) {
+  std::map<std::string, std::string> given;
+  std::istringstream in(cells);
+  for (std::string c; in >> c;) given[c.substr(0, c.find('='))] = c.substr(c.find('=') + 1);
+  std::istringstream names(header.substr(0, header.find('\n')));
+  std::string line;
+  for (std::string name; std::getline(names, name, '\t');)
+    line += (line.empty() ? "" : "\t") + (given.count(name) ? given[name] : "n/a");
+  return line + "\n";
+}
+
 }  // namespace
 
 TEST(Replay, TheLoggedSeedsLayTheTrialOutAsTheLivePathDidAndAnotherMapIsRefused) {
@@ -80,6 +103,54 @@ TEST(Replay, TheLoggedSeedsLayTheTrialOutAsTheLivePathDidAndAnotherMapIsRefused)
   loggedtrial turned = run.log.trials[0];
   std::swap(turned.shift_x, turned.shift_y);
   EXPECT_EQ(differences(m, run.coord[0], turned).substr(0, 12), "the shift is");
+  // A cell that differs in its row alone, of either kind.
+  for (int kind = 0; kind < 2; kind++) {
+    other = run.coord[0];
+    std::pair<int, int>& cell = (kind == 0 ? other.targets : other.distracts).back();
+    cell.second += 1;
+    const std::string d = differences(m, other, run.log.trials[0]);
+    EXPECT_NE(d.find("re-created but (" + std::to_string(cell.first) + "," +
+                     std::to_string(cell.second) + ") recorded"),
+              std::string::npos)
+        << kind << ": " << d;
+  }
+}
+
+TEST(Replay, CountsAndRingWidthsBeyondTheGridLayTheMapOutAsTheProgramDid) {
+  const liverun& live = liverun::get();
+  recordedrun run;
+  std::string problem;
+  ASSERT_TRUE(readrun(live.file("results0.txt"), &run, &problem)) << problem;
+  echoedsettings wide = run.tab.settings;
+  maphdl m;
+  mapdefaults(m);
+  applysettings(wide, m);
+  recordstart c = run.tab.trials[0].start;
+  const unsigned seeds[2] = {run.log.trials[0].seed_layout, run.log.trials[0].seed_cells};
+  c.targets = 36, c.distracts = 0;  // every cell of the 6 x 6 grid: all nine candidates
+  recreate(m, c, seeds[0], seeds[1]);
+  const std::vector<int> every = items(m.target_cells);
+  EXPECT_EQ(every.size(), 9u);
+  // Counts in the billions and rings wider than the texture: the same cells, laid out at once.
+  wide.borderwidth = INT_MAX;
+  applysettings(wide, m);
+  c.targets = INT_MAX, c.distracts = INT_MIN;
+  recreate(m, c, seeds[0], seeds[1]);
+  EXPECT_EQ(items(m.target_cells), every);
+  EXPECT_EQ(m.distract_cells.size, 0);
+}
+
+TEST(Replay, TheMarksAreNumberedFromOneAndClicksAtOneSpotShareOne) {
+  const std::vector<clickmark> marks = clickmarks({{10, 20, "target"},
+                                                   {30, 20, "empty"},
+                                                   {10, 20, "repeat"},
+                                                   {10, 20, "repeat"},
+                                                   {10, 20.5, "off_grid"}});
+  std::vector<std::string> seen;
+  for (const clickmark& k : marks) seen.push_back(k.label + " " + k.result);
+  EXPECT_EQ(seen, (std::vector<std::string>{"1,3,4 target", "2 empty", "5 off_grid"}));
+  EXPECT_EQ(marks[2].y, 20.5);
+  EXPECT_TRUE(clickmarks({}).empty());
 }
 
 TEST(Replay, EachTrialIsDrawnAsSeenAsFarAsRecordedWithAMarkPerClickSpot) {
@@ -159,4 +230,122 @@ TEST(Replay, ProblemsAreOneLineNamingTheFileAndARefusedTrialFailsTheRun) {
   unlink((copy + "/results_events0.json").c_str());
   EXPECT_EQ(tool({copy + "/results0.txt"}).err,
             "spatialmemory-replay: " + copy + "/results_events0.json: No such file or directory\n");
+}
+
+TEST(Replay, FilesOfAnotherRunAreRefusedAndNoWheelOrEarlyRowIsAClick) {
+  // The coordinate file's first line of trial 1, its values in 14-character columns.
+  const std::string copy = liverun::get().copy("another");
+  const std::string coord = text(copy + "/results_coord0.txt");
+  const size_t first = coord.find('\n') + 1;
+  const std::string results = copy + "/results0.txt";
+  const std::string tab = text(results);
+  const std::string tabline =
+      std::to_string(std::count(tab.begin(), tab.begin() + tab.find("\n1\t"), '\n') + 2);
+  const std::string refused = "spatialmemory-replay: " + copy + "/results_coord0.txt:2: trial 1's ";
+  for (int column : {1, 7, 8}) {  // targets, the angle, targets hit
+    std::string other = coord;
+    other[first + 14 * column] = other[first + 14 * column] == '9' ? '8' : '9';
+    std::ofstream(copy + "/results_coord0.txt", std::ios::binary) << other;
+    const outcome o = tool({results, "--trial", "1", "--out", copy + "/out"});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(
+        o.err,
+        refused + (column == 8 ? "hits differ from those" : "condition differs from the one") +
+            " of " + results + " line " + tabline + ": the coordinate file is of another run\n")
+        << column;
+  }
+  std::ofstream(copy + "/results_coord0.txt", std::ios::binary) << coord;
+
+  // Wheel turns and input before PICK, among trial 1's rows: the run replays as it did.
+  const std::string log = text(copy + "/results_events0.tsv");
+  const size_t end = log.find("\t1\ttrial_end\t");
+  const size_t at = log.rfind('\n', end) + 1;
+  std::string busy = log;
+  busy.insert(at, logrow(log, "trial=1 event=early key=s") +
+                      logrow(log, "trial=1 event=early x_px=5 y_px=6 button=0 action=press") +
+                      logrow(log,
+                             "trial=1 event=click x_px=5 y_px=6 result=wheel rt=0.5 button=3 "
+                             "action=press"));
+  std::ofstream(copy + "/results_events0.tsv", std::ios::binary) << busy;
+  outcome o = tool({results, "--trial", "1", "--out", copy + "/busy"});
+  EXPECT_EQ(o.status, 0) << o.err;
+  // A click beside the grid is a click of the coordinate file's list: one it lacks is refused.
+  busy.insert(at, logrow(log,
+                         "trial=1 event=click x_px=5 y_px=6 grid_x=-0.500000 "
+                         "grid_y=2.000000 col=-1 row=2 result=off_grid rt=0.5"));
+  std::ofstream(copy + "/results_events0.tsv", std::ios::binary) << busy;
+  o = tool({results, "--trial", "1", "--out", copy + "/more"});
+  EXPECT_EQ(o.status, 1);
+  recordedrun run;
+  ASSERT_TRUE(readrun(liverun::get().file("results0.txt"), &run, &o.err));
+  const size_t spots = run.coord[0].clicks.size();  // a press and its release at one spot
+  EXPECT_EQ(spots, 3u);
+  EXPECT_EQ(o.err,
+            "spatialmemory-replay: " + copy + "/results_events0.tsv:" +
+                std::to_string(
+                    std::count(log.begin(), log.begin() + log.find("\t1\ttrial_start"), '\n') + 1) +
+                ": trial 1's clicks (" + std::to_string(spots + 1) + " spots) are not those of " +
+                copy + "/results_coord0.txt line 2 (" + std::to_string(spots) +
+                "): the files are not of one run\n");
+}
+
+TEST(Replay, ARunInAFolderNamedInLatin1IsReadWithEitherSidecar) {
+  const std::string copy = liverun::get().copy("lat\xe9");
+  const std::string results = copy + "/results0.txt";
+  const std::string escaped = liverun::get().file("lat\\u00e9");
+  const std::string facts = "\"settings_file\": \"" + escaped +
+                            "/settings.txt\", \"settings_file_bytes\": \"" +
+                            liverun::get().file("lat%E9") +
+                            "/settings.txt\", \"screen_width\": 480, \"screen_height\": 300, "
+                            "\"viewport\": [0, 0, 480, 300]";
+  std::string raw = facts;
+  raw.replace(raw.find("\\u00e9"), 6, "\xe9");
+  int k = 0;
+  for (const std::string& doc :
+       {"{\"onset\": {\"Description\": \"when\", \"Units\": \"s\"}, \"spatialmemory\": {" + facts +
+            "}}\n",
+        "{" + raw + "}\n"}) {
+    unlink((copy + "/results_events0.json").c_str());
+    std::ofstream(copy + "/results_events0.json", std::ios::binary) << doc;
+    const std::string out = copy + "/out" + std::to_string(k++);
+    const outcome o = tool({results, "--trial", "1", "--out", out});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(rgb(out + "/trial1-pick.png"), rgb(liverun::get().trials[0].pick));
+  }
+}
+
+TEST(Replay, FilesCutShortByAFullDiskKeepEveryTrialBeforeTheCut) {
+  // The run stopped at trial 2's 's': its coordinate record ends in the middle of its rows
+  // (the cut leaves a row that still reads), the tab file's next line is cut mid-value, the
+  // log holds nothing after trial 2's WAIT.
+  const std::string copy = liverun::get().copy("full");
+  const std::string coord = text(copy + "/results_coord0.txt");
+  const size_t second = coord.find("\n2 ") + 1;
+  const size_t rows = coord.find('\n', second) + 1;  // trial 2's second row
+  std::ofstream(copy + "/results_coord0.txt", std::ios::binary)
+      << coord.substr(0, coord.find(' ', rows + 168 + 14 * 3));
+  const std::string tab = text(copy + "/results0.txt");
+  std::ofstream(copy + "/results0.txt", std::ios::binary)
+      << tab.substr(0, tab.find("\n3\t") + 4) + "2";
+  const std::string log = text(copy + "/results_events0.tsv");
+  std::ofstream(copy + "/results_events0.tsv", std::ios::binary)
+      << log.substr(0, log.find('\n', log.find("\t2\tWAIT\t")) + 1);
+  const outcome o = tool({copy + "/results0.txt", "--out", copy + "/out"});
+  EXPECT_EQ(o.status, 0) << o.err;
+  const int tabline =
+      static_cast<int>(std::count(tab.begin(), tab.begin() + tab.find("\n3\t"), '\n')) + 2;
+  const int coordline =
+      static_cast<int>(std::count(coord.begin(), coord.begin() + second, '\n')) + 1;
+  EXPECT_EQ(o.out, "note: " + copy + "/results0.txt:" + std::to_string(tabline) +
+                       ": cut short (the run was stopped while writing it); left out\n"
+                       "note: " +
+                       copy + "/results_coord0.txt:" + std::to_string(coordline) +
+                       ": cut short (the run was stopped while writing it); trial 2 is drawn as "
+                       "one cut short\nwriting into " +
+                       copy +
+                       "/out\n"
+                       "trial 1: trial1-watch.png trial1-pick.png trial1-marked.png\n"
+                       "trial 2: trial2-watch.png only: cut short before 's', the log has no PICK "
+                       "for it\n");
+  EXPECT_EQ(rgb(copy + "/out/trial2-watch.png"), rgb(liverun::get().trials[1].watch));
 }

@@ -7,6 +7,7 @@
 #pragma once
 #include <GL/glu.h>
 #include <GL/glut.h>
+#include <sys/stat.h>
 
 #include <array>
 #include <cmath>
@@ -41,6 +42,17 @@ struct liverun {
     return run;
   }
   std::string file(const std::string& name) const { return dir + "/" + name; }
+  // A copy of the run's four files in a folder `name` beside them; the folder's full name.
+  std::string copy(const std::string& name) const {
+    const std::string folder = file(name);
+    mkdir(folder.c_str(), 0755);
+    for (const char* f :
+         {"results0.txt", "results_coord0.txt", "results_events0.tsv", "results_events0.json"}) {
+      std::ifstream in(file(f), std::ios::binary);
+      std::ofstream(folder + "/" + f, std::ios::binary) << in.rdbuf();
+    }
+    return folder;
+  }
 
  private:
   inline static unsigned seeds[2];
@@ -83,7 +95,7 @@ struct liverun {
     writeeventheader(map.events_file);
     sidecarfacts facts{};
     facts.screen_width = W, facts.screen_height = H;
-    facts.viewport[2] = W, facts.viewport[3] = H;
+    facts.viewport[0] = facts.viewport[1] = 0, facts.viewport[2] = W, facts.viewport[3] = H;
     savesidecar(sidecarname(map.events_name).c_str(), facts);
     frame();
     for (int k = 1; k <= 3; k++) {
