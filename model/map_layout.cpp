@@ -89,8 +89,11 @@ void paintitem(unsigned char* top, unsigned char* under, int width, int height, 
   const float y0 = static_cast<float>(hspan * r / num_y + 0.05 * height);
   const float rx = static_cast<float>(0.9 * (width / num_x) / 2);
   const float ry = static_cast<float>(0.9 * (height / num_y) / 2);
-  const float bx = rx - (borderwidth + 1);
-  const float by = ry - (borderwidth + 1);
+  // In float: a border width read as INT_MAX would overflow the int sum. Exact for any width
+  // a disc can show.
+  const float ring = static_cast<float>(borderwidth) + 1.0f;
+  const float bx = rx - ring;
+  const float by = ry - ring;
   const float r2 = std::min(rx * rx, ry * ry);
   const float b2 = std::min(bx * bx, by * by);
   const double xend = static_cast<double>(x0) + 2.0 * rx;

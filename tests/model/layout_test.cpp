@@ -1,5 +1,7 @@
 // A trial's layout: candidate cells, painted holes, rings and red discs, colour runs, the shift
 // direction, and reset_map's cells and pools.
+#include <climits>
+
 #include "tests/model/modeltest.h"
 
 namespace {
@@ -64,6 +66,12 @@ TEST(Layout, PaintingMakesHolesRingsOfBorderwidthAndRedOnlyInTargetDiscs) {
   for (int cell : {-1, -7, 24, 30, 1000})
     paintitem(&guarded[4096], &guarded[4096], side, side, 5, 5, cell, 1, 2, ring);
   for (int i = 0; i < 4096; i++) ASSERT_TRUE(guarded[i] == 77 && guarded.rbegin()[i] == 77) << i;
+  // A border width wider than any disc (the settings accept any int) leaves the whole disc a
+  // hole, without a ring; the sanitizer build traps the int overflow it once caused.
+  std::vector<unsigned char> top(side * side * 4, 50), under(side * side * 4, 60);
+  paintitem(top.data(), under.data(), side, side, 5, 5, 12, 1, INT_MAX, ring);
+  EXPECT_EQ(std::count(under.begin(), under.end(), 255), std::count(top.begin(), top.end(), 0));
+  EXPECT_EQ(std::count(top.begin(), top.end(), 9), 0);
 }
 
 TEST(Layout, ColourRunsAndShiftDirections) {
