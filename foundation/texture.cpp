@@ -54,8 +54,9 @@ void allocate(T* tex, int width, int height, int bytes_per_pixel) {
   tex->data = new unsigned char[static_cast<size_t>(width) * height * bytes_per_pixel];
 }
 
+// Nothing in the program enables 3-D texturing (the browser's GL has none to switch off), so
+// turning 2-D texturing on is all binding needs.
 void texbind(GLuint texid) {
-  glDisable(GL_TEXTURE_3D);
   glEnable(GL_TEXTURE_2D);
   glBindTexture(GL_TEXTURE_2D, texid);
 }

@@ -15,7 +15,7 @@ struct rgbatex_t {
 
   rgbatex_t();
   ~rgbatex_t();
-  void bind();     // 3-D texturing off, 2-D texturing on, texid bound
+  void bind();     // 2-D texturing on, texid bound
   void release();  // what the destructor does: deletes the texture, frees data
 };
 

@@ -4,7 +4,6 @@
 #include "run/events.h"
 
 #include <fcntl.h>
-#include <nettle/sha2.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +13,8 @@
 #include <cstdarg>
 #include <cstring>
 #include <ctime>
+
+#include "foundation/sha256.h"
 
 eventlog events;
 
@@ -424,21 +425,11 @@ std::string isolocaltime(long long t) {
 std::string sha256file(const char* name) {
   FILE* f = fopen(name, "rb");
   if (!f) return "";
-  sha256_ctx ctx;
-  sha256_init(&ctx);
+  sha256 hash;
   unsigned char buffer[65536];
   size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) sha256_update(&ctx, n, buffer);
+  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) hash.update(buffer, n);
   const bool read = !ferror(f);
   fclose(f);
-  if (!read) return "";
-  unsigned char digest[SHA256_DIGEST_SIZE];
-  sha256_digest(&ctx, sizeof digest, digest);
-  std::string hex;
-  for (unsigned char b : digest) {
-    char two[3];
-    snprintf(two, sizeof two, "%02x", b);
-    hex += two;
-  }
-  return hex;
+  return read ? hash.hexdigest() : "";
 }

@@ -29,15 +29,19 @@ void keydownfunc(unsigned char key, int x, int y);
 void keyupfunc(unsigned char key, int x, int y);
 void mousefunc(int button, int state, int x, int y);
 
-// The few calls the callbacks make into the toolkit and into the map's GL side. main keeps the
+// The few calls the callbacks make into the platform and into the map's GL side. main keeps the
 // defaults; tests put their own here to drive the callbacks without a window.
 struct runhooks {
-  void (*setcursor)(int shape);                          // glutSetCursor
-  void (*swapbuffers)();                                 // glutSwapBuffers
+  void (*setcursor)(int shape);                          // setpointer (platform.h)
+  void (*swapbuffers)();                                 // swapframe (platform.h)
   void (*drawtext)(const char* text, float x, float y);  // white text at picture fractions
   void (*render)(int phase);                             // map.render
   void (*resetmap)();                                    // map.reset_map
   int (*checkclick)(double x, double y);                 // map.checkclick
+  // The swapped frame is on screen when swapbuffers returns (the desktop); false where it goes
+  // to the screen once displayfunc has returned (the browser), and is taken as shown at the
+  // start of the next displayfunc (swapshowsframe, platform.h).
+  bool swap_shows_frame;
 };
 extern runhooks hooks;
 

@@ -2,7 +2,7 @@
 // around the toolkit: the data folder, init (with the swap interval and the sidecar's facts),
 // flushing the three files, reshape and the exit tally. The handler objects and `path` are
 // defined beside their classes; the run's files are opened by the map.
-#include <GL/glut.h>
+#include <GL/gl.h>
 
 #include <algorithm>
 #include <cassert>
@@ -19,7 +19,7 @@
 #include "presentation/camera.h"
 #include "presentation/display.h"
 #include "presentation/mouse.h"
-#include "presentation/swapsync.h"
+#include "presentation/platform.h"
 #include "run/events.h"
 #include "run/records.h"
 #include "run/run.h"
@@ -38,12 +38,13 @@ float points = 200.0f;
 bool pilot_run = false;
 
 runhooks hooks = {
-    [](int shape) { glutSetCursor(shape); },
-    [] { glutSwapBuffers(); },
+    setpointer,
+    swapframe,
     [](const char* text, float x, float y) { display.renderstring2d(text, 1, 1, 1, x, y); },
     [](int phase) { map.render(phase); },
     [] { map.reset_map(); },
     [](double x, double y) { return map.checkclick(x, y); },
+    swapshowsframe(),
 };
 
 void derivepath(const char* argv0, char* out, int size) {

@@ -6,7 +6,7 @@
 SM_PACKAGES=(
   cmake make g++ pkg-config
   freeglut3-dev libglu1-mesa-dev libgl-dev libegl-dev libgl1-mesa-dri libegl-mesa0
-  libgtest-dev libbenchmark-dev nettle-dev libcairo2-dev nlohmann-json3-dev
+  libgtest-dev libbenchmark-dev libcairo2-dev nlohmann-json3-dev
   xvfb xfonts-base xdotool imagemagick x11-utils python3 libxfixes3
   python3-pandas python3-matplotlib python3-pytest
   dpkg-dev file

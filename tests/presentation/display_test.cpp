@@ -9,7 +9,7 @@
 #include "presentation/camera.h"
 #include "presentation/display.h"
 #include "presentation/offscreen.h"
-#include "presentation/swapsync.h"
+#include "presentation/platform.h"
 
 // Where the viewpoint puts a scene point, through GL's own model-view matrix.
 static vec eyepoint(camera& c, vec p) {
