@@ -56,14 +56,21 @@ const char* swapextension(const char* extensions);
 
 // Draws `text` in the toolkit's 9x15 bitmap font, in the current colour, its first glyph's
 // origin at the point (x, y, z) of the current model-view and projection: the desktop through
-// the GL's raster position and the toolkit's bitmaps, the browser with quads from a glyph image,
-// pixel for pixel the same. A point outside the view volume draws nothing.
-void bitmaptext(const char* text, float x, float y, float z);
+// the GL's raster position and the toolkit's bitmaps, the browser with quads from a glyph image
+// (glyphtext, glyphs.h), pixel for pixel the same. A point outside the view volume draws
+// nothing. Tests put the other here to compare the two.
+extern void (*bitmaptext)(const char* text, float x, float y, float z);
 
 // The depth buffer at window pixel (x, y), y from the bottom, into *depth. False where the
 // platform cannot read the depth buffer back (WebGL); the caller then works the depth out.
 // Tests put their own here to take the browser's way on the desktop.
 extern bool (*readdepth)(int x, int y, float* depth);
+
+// The run's files have just been written out and synced (at start-up, at 'g' and 's', and
+// whenever the sidecar is rewritten). The desktop has nothing more to do; the browser tells the
+// page, whose files live in memory, so that it can keep copies (spatialmemory_files, run.h,
+// names them).
+void filessaved();
 
 // Moves the system pointer to (x, y), screen pixels from the top-left corner; pointer motion
 // goes on from there. The desktop warps it through the toolkit; a browser cannot move it. Tests

@@ -118,10 +118,13 @@ swapsync requestswapsync() {
   return out;
 }
 
-void bitmaptext(const char* text, float x, float y, float z) {
+void (*bitmaptext)(const char* text, float x, float y, float z) = [](const char* text, float x,
+                                                                     float y, float z) {
   glRasterPos3f(x, y, z);
   for (const char* c = text; *c; ++c) display_glyph(static_cast<signed char>(*c));
-}
+};
+
+void filessaved() {}
 
 bool (*readdepth)(int x, int y, float* depth) = [](int x, int y, float* depth) {
   glReadPixels(x, y, 1, 1, GL_DEPTH_COMPONENT, GL_FLOAT, depth);
