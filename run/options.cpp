@@ -6,6 +6,8 @@
 
 #include <cassert>
 #include <cerrno>
+#include <cctype>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -54,6 +56,15 @@ options parseoptions(int argc, char** argv) {
       folders_only = true;
     } else if (strcmp(arg, "--window") == 0) {
       o.window = true;
+    } else if (strcmp(arg, "--seed") == 0) {
+      const char* n = i + 1 < argc ? argv[++i] : "";
+      char* end = nullptr;
+      errno = 0;
+      const unsigned long long v = strtoull(n, &end, 10);
+      if (!isdigit(static_cast<unsigned char>(n[0])) || *end || errno || v > 4294967295ull)
+        mistake(std::string("--seed needs a whole number from 0 to 4294967295, not '") + n + "'");
+      else
+        o.seed = static_cast<long long>(v);
     } else if (strcmp(arg, "--help") == 0) {
       help = true;
     } else if (strcmp(arg, "--version") == 0) {
@@ -77,6 +88,8 @@ std::string usagetext() {
          "\n"
          "Options:\n"
          "  --window     a pilot run in a 1024x768 window, the pointer always visible\n"
+         "  --seed N     seeds N, N + 1, ... instead of the clock's: the same trials, cells\n"
+         "               and noise on every machine (a scripted run)\n"
          "  --help       show this help and exit\n"
          "  --version    show the version and exit\n"
          "  --           every later argument is the DATA_FOLDER, even one starting with '-'\n"

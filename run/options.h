@@ -11,6 +11,7 @@ struct options {
   action what = run;                          // what the entry does
   bool window = false;                        // --window: a pilot run in a window
   const char* folder = nullptr;               // DATA_FOLDER; null: the folder from argv[0]
+  long long seed = -1;  // --seed N: the run's first seed, 0 to 2^32 - 1; -1: seeds from the clock
   std::vector<char*> toolkit;  // argv[0], then the toolkit's options with their values, in order
   std::string mistake;         // for `usage`: the argument at fault, as one line
 };
