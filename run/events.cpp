@@ -375,6 +375,11 @@ void writesidecar(FILE* f, const sidecarfacts& s) {
   jsonstring(f,
              "CLOCK_MONOTONIC, in seconds since the program started; it does not follow changes "
              "of the wall clock");
+  key(f, "seed");
+  if (s.seed < 0)
+    fputs("null", f);
+  else
+    fprintf(f, "%lld", s.seed);
   fputs("\n}\n", f);
 }
 

@@ -162,6 +162,7 @@ struct sidecarfacts {
   bool swap_synced;                                // swaps synced to the refresh were granted
   const char* swap_control;                        // the extension asked through; null when none
   double refresh_interval_ms;  // measured median frame interval, ms; NaN before it is known
+  long long seed = -1;         // the run's first seed (--seed); -1 when the clock gave them
 };
 
 void writesidecar(FILE* f, const sidecarfacts& s);  // one JSON object, ending with a newline

@@ -36,6 +36,13 @@ int main(int argc, char** argv) {
     return EXIT_FAILURE;
   }
   pilot_run = o.window;
+  if (o.seed >= 0) {
+    // Every reseed takes the next seed, so each trial's layout still has seeds of its own.
+    static unsigned next;
+    next = static_cast<unsigned>(o.seed);
+    run_seed = o.seed;
+    seedsource = [] { return next++; };
+  }
   const char* self = o.toolkit[0];
   atexit(release);
   if (!o.folder) derivepath(self, path, sizeof path);

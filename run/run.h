@@ -17,6 +17,7 @@ extern float total_hits;     // all scored clicks in the current trial
 extern int count[16];        // trials started per (targets, distractors) pair, 4 x 4, row by row
 extern float points;         // the subject's running score, shown on the idle screen
 extern bool pilot_run;       // a pilot run in a window (--window); recorded in the sidecar
+extern long long run_seed;   // --seed: the run's first seed; -1 for seeds from the clock
 
 void init();
 // The GL state the whole run draws with: only fully opaque fragments (the map's holes are
@@ -67,6 +68,13 @@ void scoreidle();
 // disk. A failure is one line on standard error naming the file and the reason, and ends the
 // run at once with status 1: the trials still to come would be lost.
 void flushrecords();
+// The full names of the run's four files (tab results, coordinates, event log, sidecar), each
+// ending with a newline; "" before they exist. For the browser's page, which keeps copies of
+// them whenever they are saved (filessaved, platform.h); valid until the next call.
+extern "C" const char* spatialmemory_files();
+// prgm_stat, for the page: 0 idle, 1 WATCH .. 5 PICK.
+extern "C" int spatialmemory_phase();
+
 // Brings the event log's sidecar up to date with the window size and the measured refresh
 // interval, rewriting it when either changed; a failure ends the run as in flushrecords. Does
 // nothing before init has written the sidecar once.

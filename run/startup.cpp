@@ -36,6 +36,7 @@ float total_hits = 0;
 int count[16] = {0};
 float points = 200.0f;
 bool pilot_run = false;
+long long run_seed = -1;
 
 runhooks hooks = {
     setpointer,
@@ -79,6 +80,21 @@ void flushrecords() {
       !flushresults(map.coord_file, map.coord_name) ||
       !flushresults(map.events_file, map.events_name))
     exit(EXIT_FAILURE);
+  filessaved();
+}
+
+int spatialmemory_phase() {
+  return prgm_stat;
+}
+
+const char* spatialmemory_files() {
+  static std::string names;
+  names.clear();
+  if (map.run_number < 0) return "";
+  for (const char* name : {map.results_name, map.coord_name, map.events_name})
+    names += std::string(name) + "\n";
+  names += sidecarname(map.events_name) + "\n";
+  return names.c_str();
 }
 
 void savefacts() {
@@ -95,6 +111,7 @@ void savefacts() {
     return;
   if (!savesidecar(sidecarname(map.events_name).c_str(), now)) exit(EXIT_FAILURE);
   facts = now;
+  filessaved();
 }
 
 void fixglstate() {
@@ -112,7 +129,7 @@ void fixglstate() {
 }
 
 void init() {
-  seedrandom(static_cast<unsigned>(time(nullptr)));
+  reseed();
   cam.init();
   fixglstate();
   display.init();
@@ -155,10 +172,12 @@ void init() {
            glstring(GL_VERSION),
            swaps.synced,
            swaps.extension,
-           std::nan("")};
+           std::nan(""),
+           run_seed};
   fitviewport(display.width, display.height, facts.viewport);
   if (!savesidecar(sidecarname(map.events_name).c_str(), facts)) exit(EXIT_FAILURE);
   facts_saved = true;
+  filessaved();
 }
 
 void reshape(int width, int height) {
