@@ -11,6 +11,8 @@
 #include <cmath>
 #include <vector>
 
+#include "presentation/platform.h"
+
 namespace {
 
 #include "presentation/font9x15.inc"
@@ -101,7 +103,7 @@ void glyphtext(const char* text, float x, float y, float z) {
   glBindTexture(GL_TEXTURE_2D, image);
   // Only the glyphs' ink, whatever blending does with the rest.
   glEnable(GL_ALPHA_TEST);
-  glAlphaFunc(GL_GEQUAL, 1.0f);
+  glAlphaFunc(GL_GEQUAL, opaquealpha());
   // Bitmaps are not held to the viewport: they may reach past its edges (a letterboxed
   // picture's band), so the quads are drawn through one widened on every side.
   GLint most[2] = {0, 0};

@@ -54,6 +54,12 @@ swapsync requestswapsync();
 // `extensions` (space-separated, may be null) names as a whole word; null when none is there.
 const char* swapextension(const char* extensions);
 
+// The reference of the alpha test that lets only fully opaque fragments through: 1 on the
+// desktop. A browser's GPU, filtering a texture whose texels are all opaque, may return an
+// alpha a rounding short of 1 (SwiftShader's trilinear filter does), which a test against 1
+// would throw away: there the reference lies half a step of an 8-bit alpha below 1.
+float opaquealpha();
+
 // Draws `text` in the toolkit's 9x15 bitmap font, in the current colour, its first glyph's
 // origin at the point (x, y, z) of the current model-view and projection: the desktop through
 // the GL's raster position and the toolkit's bitmaps, the browser with quads from a glyph image

@@ -126,6 +126,10 @@ void (*bitmaptext)(const char* text, float x, float y, float z) = [](const char*
 
 void filessaved() {}
 
+float opaquealpha() {
+  return 1.0f;
+}
+
 bool (*readdepth)(int x, int y, float* depth) = [](int x, int y, float* depth) {
   glReadPixels(x, y, 1, 1, GL_DEPTH_COMPONENT, GL_FLOAT, depth);
   return true;

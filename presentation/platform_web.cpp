@@ -55,10 +55,11 @@ EMSCRIPTEN_KEEPALIVE void smweb_mouse(int button, int state, int x, int y) {
 
 }  // extern "C"
 
-void openwindow(int*, char**, const char*, bool) {
+void openwindow(int*, char**, const char*, bool fullscreen) {
   // The page asks for full screen itself (a browser grants it only to a user's gesture) and
-  // the canvas fills the page; the pilot window has no meaning here.
+  // the canvas fills the page; a pilot run leaves the pointer alone.
   smweb_createcontext();
+  if (fullscreen) smweb_setcursor(0);
 }
 
 void runwindow(const windowcallbacks& callbacks) {
@@ -87,6 +88,10 @@ swapsync requestswapsync() {
 }
 
 void (*bitmaptext)(const char* text, float x, float y, float z) = glyphtext;
+
+float opaquealpha() {
+  return 1.0f - 0.5f / 255;
+}
 
 void filessaved() {
   smweb_filessaved();

@@ -21,7 +21,8 @@ extern long long run_seed;   // --seed: the run's first seed; -1 for seeds from 
 
 void init();
 // The GL state the whole run draws with: only fully opaque fragments (the map's holes are
-// alpha 0), blending, depth test LEQUAL, back faces culled, black clear colour.
+// alpha 0; opaquealpha, platform.h), blending, depth test LEQUAL, back faces culled, black
+// clear colour.
 void fixglstate();
 void reshape(int width, int height);
 void release();

@@ -116,7 +116,7 @@ void savefacts() {
 
 void fixglstate() {
   glEnable(GL_ALPHA_TEST);
-  glAlphaFunc(GL_GEQUAL, 1.0f);
+  glAlphaFunc(GL_GEQUAL, opaquealpha());
   glEnable(GL_BLEND);
   glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
   glEnable(GL_DEPTH_TEST);
