@@ -62,8 +62,9 @@ function finish({ status, files, tally, errors }) {
   if (document.fullscreenElement) document.exitFullscreen().catch(() => {});
   $('canvas').hidden = true;
   $('end').hidden = false;
+  const trials = tally.reduce((n, r) => n + r.trials, 0);
   $('outcome').textContent = status === 0
-    ? `The run is complete: ${tally.reduce((n, r) => n + r.trials, 0)} trials.`
+    ? `The run is complete: ${trials} trial${trials === 1 ? '' : 's'}.`
     : `The run ended early (status ${status}): ${errors.join(' ')}`;
   $('tally').querySelector('tbody').replaceChildren(...tally.filter((r) => r.trials).map((r) => {
     const tr = document.createElement('tr');

@@ -10,6 +10,7 @@ SM_PACKAGES=(
   xvfb xfonts-base xdotool imagemagick x11-utils python3 libxfixes3
   python3-pandas python3-matplotlib python3-pytest
   dpkg-dev file
+  emscripten chromium chromium-driver python3-selenium python3-numpy
 )
 
 sm_say() { printf '%s\n' "$*" >&2; }
@@ -32,6 +33,18 @@ sm_install_missing() {
   export DEBIAN_FRONTEND=noninteractive
   "${sudo[@]}" apt-get update -q </dev/null
   "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null
+}
+
+# sm_build_web DIR: configures DIR for the browser with Emscripten once and builds it: the
+# program compiled to WebAssembly and its page, in DIR/web/. Debian's emscripten finds its
+# JavaScript parser through NODE_PATH and runs its tools with Debian's python3.
+sm_build_web() {
+  local dir=$1
+  export NODE_PATH=/usr/share/nodejs EMSDK_PYTHON=/usr/bin/python3
+  if [ ! -f "$dir/CMakeCache.txt" ]; then
+    emcmake cmake -S . -B "$dir" || return 1
+  fi
+  cmake --build "$dir" -j2
 }
 
 # sm_build DIR [cmake options...]: configures DIR once (again when the options change) and
