@@ -102,6 +102,7 @@ class maphdl {
   bool init();
   void loadsettings(const char* name);  // reads `path`/name; echoes into results_file
   void reset_map();                     // lays out the running trial (needs a GL context)
+  void layout();  // reset_map short of handing the images to the GL: cells, images, shift, angle
   void render(int phase);               // draws phase 0 WATCH .. 4 PICK (needs a GL context)
   // The layers in the map's frame: the background and the under layer, then the top layer;
   // with `ids` each in its colour of layerids (for the hit test's pass), else as textured.

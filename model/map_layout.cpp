@@ -108,6 +108,11 @@ vec cellstep(vec dir, float map_width, float map_height, int num_x, int num_y) {
 }
 
 void maphdl::reset_map() {
+  layout();
+  for (rgbatex_t* t : {&map_tex, &under_tex, &background_tex}) upload(t);
+}
+
+void maphdl::layout() {
   reseed();
   seed_layout = lastseed;
 
@@ -161,8 +166,6 @@ void maphdl::reset_map() {
         "%d of %d targets and distractors could not be placed: the %d x %d grid has room for %d\n",
         unplaced, num_targets + num_distracts, num_x, num_y,
         num_targets + num_distracts - unplaced);
-
-  for (rgbatex_t* t : layers) upload(t);
 
   shift_dir.x = randomnumber() % 3 - 1;
   shift_dir.y = randomnumber() % 3 - 1;
