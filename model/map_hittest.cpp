@@ -149,8 +149,7 @@ int maphdl::checkclick(double x, double y) {
   const int ry = std::clamp(static_cast<int>(hold(y)), viewport[1],
                             std::max(viewport[1], viewport[1] + viewport[3] - 1));
   GLfloat depth = 1.0f;
-  if (!readdepth(rx, ry, &depth))
-    depth = pickdepth(x, y, rx, ry, modelview, projection, viewport);
+  if (!readdepth(rx, ry, &depth)) depth = pickdepth(x, y, rx, ry, modelview, projection, viewport);
 
   GLdouble ox = 0, oy = 0, oz = 0;
   gluUnProject(x, y, depth, modelview, projection, viewport, &ox, &oy, &oz);

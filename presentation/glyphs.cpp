@@ -108,8 +108,8 @@ void glyphtext(const char* text, float x, float y, float z) {
   // picture's band), so the quads are drawn through one widened on every side.
   GLint most[2] = {0, 0};
   glGetIntegerv(GL_MAX_VIEWPORT_DIMS, most);
-  const GLint room = std::max(0, std::min(4096, (std::min(most[0], most[1]) -
-                                                 std::max(viewport[2], viewport[3])) / 2));
+  const GLint room = std::max(
+      0, std::min(4096, (std::min(most[0], most[1]) - std::max(viewport[2], viewport[3])) / 2));
   const GLint wide[4] = {viewport[0] - room, viewport[1] - room, viewport[2] + 2 * room,
                          viewport[3] + 2 * room};
   glViewport(wide[0], wide[1], wide[2], wide[3]);

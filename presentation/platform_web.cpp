@@ -13,16 +13,16 @@
 
 // web/library.js
 extern "C" {
-int smweb_createcontext();                   // the WebGL context on the page's canvas
+int smweb_createcontext();                       // the WebGL context on the page's canvas
 void smweb_canvassize(int* width, int* height);  // its drawing buffer, pixels
-void smweb_setcursor(int visible);           // the pointer over the canvas shown or not
-void smweb_listen();                         // the listeners and the frame loop, from now on
-void smweb_filessaved();                     // tells the page (Module.onFilesSaved)
+void smweb_setcursor(int visible);               // the pointer over the canvas shown or not
+void smweb_listen();                             // the listeners and the frame loop, from now on
+void smweb_filessaved();                         // tells the page (Module.onFilesSaved)
 }
 
 namespace {
 
-windowcallbacks run = {};  // the run's callbacks; null until runwindow
+windowcallbacks run = {};          // the run's callbacks; null until runwindow
 int pointer_x = 0, pointer_y = 0;  // the pointer's last position over the canvas, pixels
 
 }  // namespace

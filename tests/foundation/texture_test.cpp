@@ -70,7 +70,8 @@ TEST(Texture, UploadKeepsItsNameAndMatchesGluMipLevels) {
 // A plain image stays plain whichever way it is scaled, also one texel high, where GLU's own
 // scaler gives black.
 TEST(Texture, ScalingKeepsAPlainColour) {
-  for (auto [w, h, tw, th] : std::vector<std::array<int, 4>>{{7, 1, 8, 1}, {5, 3, 4, 4}, {3, 9, 2, 8}}) {
+  for (auto [w, h, tw, th] :
+       std::vector<std::array<int, 4>>{{7, 1, 8, 1}, {5, 3, 4, 4}, {3, 9, 2, 8}}) {
     const bytes plain(w * h * 3, 201);
     bytes scaled(tw * th * 3);
     scaleimage(plain.data(), w, h, 3, scaled.data(), tw, th);

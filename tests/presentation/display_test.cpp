@@ -168,12 +168,11 @@ TEST(Display, GlyphQuadsDrawTheToolkitsBitmapFontPixelForPixel) {
   void (*const bitmaps)(const char*, float, float, float) = bitmaptext;
   rgbatex_t noisy;
   noise(&noisy, 4, 4);
-  const char* texts[] = {"Press 'g' to start.", "points: -12.000000", "WATCH", "press 's' to finish",
-                         "{|}~ @#$%^&*()_+`", "\xe9t\xe9"};
+  const char* texts[] = {"Press 'g' to start.", "points: -12.000000", "WATCH",
+                         "press 's' to finish", "{|}~ @#$%^&*()_+`",  "\xe9t\xe9"};
   // Window size, then the picture inside it: x, y, width, height.
-  const int pictures[][6] = {{1280, 800, 0, 0, 1280, 800},
-                             {1280, 1024, 0, 112, 1280, 800},
-                             {333, 211, 0, 1, 333, 208}};
+  const int pictures[][6] = {
+      {1280, 800, 0, 0, 1280, 800}, {1280, 1024, 0, 112, 1280, 800}, {333, 211, 0, 1, 333, 208}};
   for (auto& p : pictures) {
     ASSERT_TRUE(makeglcontext(p[0], p[1]));
     glViewport(p[2], p[3], p[4], p[5]);
