@@ -4,7 +4,6 @@
 
 namespace {
 
-constexpr int degree = 31;     // words of state
 constexpr int separation = 3;  // the lag between the two words added
 
 // Made on first use: pools built during static initialisation already reseed it. Seeded with 1,
@@ -38,14 +37,6 @@ void randstream::seed(unsigned seed) {
   rear_ = 0;
   // The first 310 numbers still show the seed's structure; glibc throws them away.
   for (int i = 0; i < 10 * degree; i++) next();
-}
-
-int randstream::next() {
-  const uint32_t sum = static_cast<uint32_t>(state_[front_]) + static_cast<uint32_t>(state_[rear_]);
-  state_[front_] = static_cast<int32_t>(sum);
-  if (++front_ == degree) front_ = 0;
-  if (++rear_ == degree) rear_ = 0;
-  return static_cast<int>(sum >> 1);
 }
 
 void seedrandom(unsigned seed) {

@@ -15,12 +15,21 @@ class randstream {
  public:
   explicit randstream(unsigned seed = 1);
   void seed(unsigned seed);  // starts the sequence glibc's srand(seed) starts
-  int next();                // the next number, 0 to random_max
+  int next() {               // the next number, 0 to random_max
+    // Inline: a noise image takes three numbers a texel.
+    const uint32_t sum =
+        static_cast<uint32_t>(state_[front_]) + static_cast<uint32_t>(state_[rear_]);
+    state_[front_] = static_cast<int32_t>(sum);
+    front_ = front_ == degree - 1 ? 0 : front_ + 1;
+    rear_ = rear_ == degree - 1 ? 0 : rear_ + 1;
+    return static_cast<int>(sum >> 1);
+  }
 
  private:
-  int32_t state_[31];  // the generator's words
-  int front_;          // index of the word the next draw adds to (glibc's fptr)
-  int rear_;           // index of the word it adds (glibc's rptr)
+  static constexpr int degree = 31;  // words of state
+  int32_t state_[degree];            // the generator's words
+  int front_;                        // the word the next draw adds to (glibc's fptr)
+  int rear_;                         // the word it adds (glibc's rptr)
 };
 
 // The shared stream, for the draws that used rand() and srand(): a pool's draw, a coin toss,

@@ -3,10 +3,10 @@
 // between the fill and the upload is the map's business.
 #include "foundation/texture.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
-#include <GL/glu.h>
 
 namespace {
 
@@ -15,31 +15,36 @@ bool poweroftwo(int n) {
 }
 
 // Specifies one image with its mip levels into *texid (made when 0) and sets the sampling.
-// Power-of-two images get their levels from halveimage, the filter GLU would use, without
-// GLU's copying and format conversions; any other size goes through GLU, which rescales it.
+// The levels come from halveimage, the filter GLU's mipmap builder uses; an image whose sides
+// are not powers of two is first scaled to the power-of-two size GLU would choose, as GLU does
+// (the browser's GL has no GLU, and WebGL no mipmaps for other sizes).
 void specify(GLuint* texid, const unsigned char* data, int width, int height, int bytes_per_pixel,
              GLenum format) {
   glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
   if (*texid == 0) glGenTextures(1, texid);
   glBindTexture(GL_TEXTURE_2D, *texid);
-  if (poweroftwo(width) && poweroftwo(height)) {
-    glTexImage2D(GL_TEXTURE_2D, 0, format, width, height, 0, format, GL_UNSIGNED_BYTE, data);
-    std::vector<unsigned char> levels[2];
-    const unsigned char* above = data;
-    for (int level = 1; width > 1 || height > 1; level++) {
-      int w = width > 1 ? width / 2 : 1;
-      int h = height > 1 ? height / 2 : 1;
-      std::vector<unsigned char>& below = levels[level % 2];
-      below.resize(static_cast<size_t>(w) * h * bytes_per_pixel);
-      halveimage(above, width, height, bytes_per_pixel, below.data());
-      glTexImage2D(GL_TEXTURE_2D, level, format, w, h, 0, format, GL_UNSIGNED_BYTE, below.data());
-      above = below.data();
-      width = w;
-      height = h;
-    }
-  } else {
-    gluBuild2DMipmaps(GL_TEXTURE_2D, format, width, height, format, GL_UNSIGNED_BYTE, data);
+  std::vector<unsigned char> levels[3];
+  if (!poweroftwo(width) || !poweroftwo(height)) {
+    const int w = mippower(width), h = mippower(height);
+    levels[2].resize(static_cast<size_t>(w) * h * bytes_per_pixel);
+    scaleimage(data, width, height, bytes_per_pixel, levels[2].data(), w, h);
+    data = levels[2].data();
+    width = w;
+    height = h;
+  }
+  glTexImage2D(GL_TEXTURE_2D, 0, format, width, height, 0, format, GL_UNSIGNED_BYTE, data);
+  const unsigned char* above = data;
+  for (int level = 1; width > 1 || height > 1; level++) {
+    int w = width > 1 ? width / 2 : 1;
+    int h = height > 1 ? height / 2 : 1;
+    std::vector<unsigned char>& below = levels[level % 2];
+    below.resize(static_cast<size_t>(w) * h * bytes_per_pixel);
+    halveimage(above, width, height, bytes_per_pixel, below.data());
+    glTexImage2D(GL_TEXTURE_2D, level, format, w, h, 0, format, GL_UNSIGNED_BYTE, below.data());
+    above = below.data();
+    width = w;
+    height = h;
   }
   glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
   glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
@@ -54,8 +59,9 @@ void allocate(T* tex, int width, int height, int bytes_per_pixel) {
   tex->data = new unsigned char[static_cast<size_t>(width) * height * bytes_per_pixel];
 }
 
+// Nothing in the program enables 3-D texturing (the browser's GL has none to switch off), so
+// turning 2-D texturing on is all binding needs.
 void texbind(GLuint texid) {
-  glDisable(GL_TEXTURE_3D);
   glEnable(GL_TEXTURE_2D);
   glBindTexture(GL_TEXTURE_2D, texid);
 }
@@ -159,6 +165,41 @@ void halveimage(const unsigned char* src, int width, int height, int bytes_per_p
       a += 2 * bytes_per_pixel;
       c += 2 * bytes_per_pixel;
       d += bytes_per_pixel;
+    }
+  }
+}
+
+int mippower(int n) {
+  if (n <= 1) return 1;
+  int p = 1;
+  while (p <= n / 2) p *= 2;  // the largest power of two not above n
+  // Up when n is at least one and a half times that power (its second bit is set).
+  return n & (p >> 1) ? 2 * p : p;
+}
+
+void scaleimage(const unsigned char* src, int width, int height, int bytes_per_pixel,
+                unsigned char* dst, int to_width, int to_height) {
+  // Each texel of the result covers a box of the source; it is the mean of the source texels
+  // weighted by how much of each the box covers.
+  const double sx = static_cast<double>(width) / to_width;
+  const double sy = static_cast<double>(height) / to_height;
+  std::vector<double> sum(bytes_per_pixel);
+  for (int y = 0; y < to_height; y++) {
+    const double y0 = y * sy, y1 = (y + 1) * sy;
+    for (int x = 0; x < to_width; x++) {
+      const double x0 = x * sx, x1 = (x + 1) * sx;
+      std::fill(sum.begin(), sum.end(), 0.0);
+      for (int j = static_cast<int>(y0); j < y1 && j < height; j++) {
+        const double wy = std::min<double>(j + 1, y1) - std::max<double>(j, y0);
+        for (int i = static_cast<int>(x0); i < x1 && i < width; i++) {
+          const double w = wy * (std::min<double>(i + 1, x1) - std::max<double>(i, x0));
+          const unsigned char* p = src + (static_cast<size_t>(j) * width + i) * bytes_per_pixel;
+          for (int b = 0; b < bytes_per_pixel; b++) sum[b] += w * p[b];
+        }
+      }
+      unsigned char* d = dst + (static_cast<size_t>(y) * to_width + x) * bytes_per_pixel;
+      for (int b = 0; b < bytes_per_pixel; b++)
+        d[b] = static_cast<unsigned char>(std::min(255.0, sum[b] / (sx * sy) + 1e-9));
     }
   }
 }

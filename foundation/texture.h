@@ -15,7 +15,7 @@ struct rgbatex_t {
 
   rgbatex_t();
   ~rgbatex_t();
-  void bind();     // 3-D texturing off, 2-D texturing on, texid bound
+  void bind();     // 2-D texturing on, texid bound
   void release();  // what the destructor does: deletes the texture, frees data
 };
 
@@ -59,3 +59,10 @@ void gridlines(unsigned char* data, int width, int height, int bytes_per_pixel, 
 // power-of-two images. The result is max(1, width / 2) x max(1, height / 2).
 void halveimage(const unsigned char* src, int width, int height, int bytes_per_pixel,
                 unsigned char* dst);
+// The power of two a side of n texels is scaled to before its mip levels are made, as GLU
+// chooses it: the nearest one, a side of 1.5 times a power and more going up.
+int mippower(int n);
+// Scales an image to to_width x to_height with a box filter: each texel the mean of the source
+// texels under it, weighted by the part of each it covers, rounded down.
+void scaleimage(const unsigned char* src, int width, int height, int bytes_per_pixel,
+                unsigned char* dst, int to_width, int to_height);

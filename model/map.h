@@ -1,14 +1,14 @@
 // map: the experiment model, one global `map` of class maphdl.
 // Owns the settings, the trial pool and the angle pools, the layout of the trial now running
-// (cells, textures, display lists, shift and rotation), its clicks, and the run's three files
+// (cells, textures, shift and rotation), its clicks, and the run's three files
 // (both results files and the event log, whose rows the run writes).
 // Its sources are split by concern:
 //   map_state.cpp    construction, init, destruction, the global `map` and `path`
 //   map_results.cpp  choosing the run number and opening the run's three files
 //   map_settings.cpp loadsettings: reading settings.txt
 //   map_trials.cpp   building the trial set and the angle pools from the set lines
-//   map_layout.cpp   reset_map: cells, painting, textures, display lists, shift, angle
-//   map_render.cpp   render: drawing each phase
+//   map_layout.cpp   reset_map: cells, painting, textures, shift, angle
+//   map_render.cpp   render: drawing each phase, and the layers' geometry
 //   map_hittest.cpp  checkclick: from a click in the window to a cell
 // The window-free pieces of each concern are declared below the class, so tests and
 // spatialmemory-check use them without a GL context.
@@ -27,6 +27,9 @@
 // The data folder: holds settings.txt and the results files, without a trailing '/'.
 // Set once by the entry point from the program's own path.
 extern char path[256];
+
+// The layers of the map as the hit test tells them apart; layer_none where none is drawn.
+enum maplayer { layer_none, layer_background, layer_under, layer_top };
 
 class maphdl {
  public:
@@ -76,8 +79,6 @@ class maphdl {
   vec shift_dir;             // the trial's shift in cells: one of (+-1, 0), (0, +-1)
   float rotation;            // the map's current rotation, degrees
   float rotate_angle;        // running trial: rotation reached in ROTATE, degrees
-  GLuint background_list;    // display list: background quad and under layer
-  GLuint map_list;           // display list: the top layer
   generator<int> clicked_cells;                 // cells clicked in the running trial, each once
   generator<int> target_cells;                  // cells holding a target, in drawing order
   generator<int> distract_cells;                // cells holding a distractor, in drawing order
@@ -104,10 +105,23 @@ class maphdl {
   // Reads `path`/name, echoing into results_file; then, with shuffle_angles, shuffles the angle
   // pools once from a fresh seed (shuffle_seed).
   void loadsettings(const char* name);
-  void reset_map();        // lays out the running trial (needs a GL context)
+  void reset_map();  // lays out the running trial (needs a GL context)
+  void layout();     // reset_map short of handing the images to the GL: cells, images, shift, angle
   void render(int phase);  // draws phase 0 WATCH .. 4 PICK (needs a GL context)
-  void finishshift();      // at the end of SHIFT: the under layer stands exactly one cell on
+  // The layers in the map's frame: the background and the under layer, then the top layer;
+  // with `ids` each in its colour of layerids (for the hit test's pass), else as textured.
+  void drawunder(bool ids);
+  void drawtop(bool ids);
+  // The flat picture of SHIFT (turned false) and of ROTATE, WAIT and PICK (turned true).
+  void drawflat(bool turned, bool ids);
+  void finishshift();  // at the end of SHIFT: the under layer stands exactly one cell on
   int checkclick(double x, double y);  // a clickresult
+  // Without the depth buffer: the layer the PICK picture shows nearest at window pixel
+  // (px, py), y from the bottom, with the GL's matrices and viewport as the last frame left them;
+  // and the depth the depth buffer would hold for the click at (x, y) there.
+  maplayer layerat(int px, int py);
+  float pickdepth(double x, double y, int px, int py, const double modelview[16],
+                  const double projection[16], const int viewport[4]);
 
   // Builds num_trials_per_set trials for one set line and their angle pools; wait_pos is the
   // block's wait-length position, carried from set line to set line.
@@ -242,9 +256,20 @@ vec correctshift(vec drawn);
 vec cellstep(vec dir, float map_width, float map_height, int num_x, int num_y);
 
 // Sets the four clip planes at the top layer's edges in the current model-view frame, the frame
-// the top layer is drawn in. background_list enables them around the under-layer quad only, so a
+// the top layer is drawn in. drawunder enables them around the under-layer quad only, so a
 // shifted under layer never shows beyond the top layer; the background shows there instead.
 void topclipplanes(float map_width, float map_height);
+
+// ---- rendering (map_render.cpp) ----
+
+// From SHIFT on the map is drawn flat: its depths scaled by this.
+constexpr float flat_depth = 0.1f;
+
+// The colour (RGBA) each layer is drawn in when drawn with ids.
+extern const float layerids[4][4];
+// The height (z) of a layer's plane in the frame the flat picture is drawn from (the frame
+// render leaves for checkclick): the depth of the layer scaled by flat_depth.
+float layerheight(maplayer layer, float depth_sep, vec map_pos);
 
 // ---- hit-testing (map_hittest.cpp) ----
 

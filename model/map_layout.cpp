@@ -1,18 +1,12 @@
 // map_layout: reset_map, which lays out one trial: the target and distractor cells, the noise
-// textures with their holes, rings and red discs, the two display lists, the shift direction
-// and the rotation angle. Drawing the lists each frame is map_render's; judging clicks against
-// the cells is map_hittest's; the settings and the angle pools come from the settings reader.
+// textures with their holes, rings and red discs, the shift direction and the rotation angle.
+// Drawing the layers each frame is map_render's; judging clicks against the cells is
+// map_hittest's; the settings and the angle pools come from the settings reader.
 #include <algorithm>
 #include <cstdio>
 #include "model/map.h"
 
 namespace {
-
-// Layer sizes as multiples of the map: the under layer is 1.1 times the map; the top layer is
-// enlarged by a further 1.085 and its texture coordinates run over by the same proportion, so
-// texture coordinates 0..1 of both layers cover the same world span and holes sit over discs.
-constexpr float under_scale = 1.1f;
-constexpr float top_enlarge = 1.085f;
 
 const unsigned char default_colour[3] = {100, 200, 10};
 
@@ -34,27 +28,6 @@ void fresh(rgbatex_t* tex, int width, int height) {
   }
   tex->width = width;
   tex->height = height;
-}
-
-// One textured quad at height z, corners lower left, lower right, upper right, upper left.
-void quad(float s0, float t0, float s1, float t1, float x, float y, float z) {
-  glBegin(GL_QUADS);
-  glTexCoord2f(s0, t0);
-  glVertex3f(-x, -y, z);
-  glTexCoord2f(s1, t0);
-  glVertex3f(x, -y, z);
-  glTexCoord2f(s1, t1);
-  glVertex3f(x, y, z);
-  glTexCoord2f(s0, t1);
-  glVertex3f(-x, y, z);
-  glEnd();
-}
-
-// Records into an existing list name when there is one: a new name each trial would only
-// churn the driver's tables.
-void openlist(GLuint* name) {
-  if (*name == 0) *name = glGenLists(1);
-  glNewList(*name, GL_COMPILE);
 }
 
 }  // namespace
@@ -138,11 +111,15 @@ vec cellstep(vec dir, float map_width, float map_height, int num_x, int num_y) {
 }
 
 void maphdl::reset_map() {
+  layout();
+  for (rgbatex_t* t : {&map_tex, &under_tex, &background_tex}) upload(t);
+}
+
+void maphdl::layout() {
   reseed();
   seed_layout = lastseed;
 
-  // The texture names and the display-list names stay for the whole run: their images and
-  // contents are specified anew below.
+  // The texture names stay for the whole run: their images are specified anew below.
   clicked_cells.clear();
   target_cells.clear();
   distract_cells.clear();
@@ -193,32 +170,6 @@ void maphdl::reset_map() {
         unplaced, num_targets + num_distracts, num_x, num_y,
         num_targets + num_distracts - unplaced);
 
-  for (rgbatex_t* t : layers) upload(t);
-
-  const float l = map_width, d = map_height, s = surround_scale;
-  openlist(&background_list);
-  {
-    background_tex.bind();
-    quad(0, 0, static_cast<float>(s / 1.1), static_cast<float>(s / 1.1), s * l / 2, s * d / 2,
-         -0.001f);
-    // The under layer can reach beyond the top layer once shifted; render sets clip planes at
-    // the top layer's edges, so only the background shows there.
-    for (int i = 0; i < 4; i++) glEnable(GL_CLIP_PLANE0 + i);
-    under_tex.bind();
-    quad(0, 0, 1, 1, under_scale * l / 2, under_scale * d / 2, 0);
-    for (int i = 0; i < 4; i++) glDisable(GL_CLIP_PLANE0 + i);
-  }
-  glEndList();
-
-  const float margin = (top_enlarge - 1) / 2;
-  openlist(&map_list);
-  {
-    map_tex.bind();
-    quad(-margin, -margin, 1 + margin, 1 + margin, under_scale * top_enlarge * l / 2,
-         under_scale * top_enlarge * d / 2, depth_sep);
-  }
-  glEndList();
-
   shift_dir.x = randomnumber() % 3 - 1;
   shift_dir.y = randomnumber() % 3 - 1;
   shift_dir.z = 0;
@@ -239,11 +190,4 @@ void maphdl::reset_map() {
   shift_step = shift_dir;
   map_pos = vec();
   rotation = 0;
-}
-
-void topclipplanes(float map_width, float map_height) {
-  const double hx = under_scale * top_enlarge * map_width / 2;
-  const double hy = under_scale * top_enlarge * map_height / 2;
-  const double planes[4][4] = {{1, 0, 0, hx}, {-1, 0, 0, hx}, {0, 1, 0, hy}, {0, -1, 0, hy}};
-  for (int i = 0; i < 4; i++) glClipPlane(GL_CLIP_PLANE0 + i, planes[i]);
 }

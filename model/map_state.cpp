@@ -1,6 +1,6 @@
 // map_state: the global map and data folder, and the map's construction, defaults and release.
 // Owns what the map holds from start to exit; the results files are created by map_results.cpp,
-// the settings by map_settings.cpp, the layout (textures, display lists) by map_layout.cpp.
+// the settings by map_settings.cpp, the layout (textures) by map_layout.cpp.
 #include <GL/gl.h>
 
 #include <cstdio>
@@ -12,7 +12,7 @@ char path[256];
 maphdl map;
 
 // Every plain field starts at zero, so an object made anywhere (not only the static global)
-// starts as the global does: no files, no colour sets, no display lists to delete.
+// starts as the global does: no files, no colour sets, no textures to delete.
 maphdl::maphdl()
     : results_file(nullptr),
       coord_file(nullptr),
@@ -55,8 +55,6 @@ maphdl::maphdl()
       shift_dir(),
       rotation(0),
       rotate_angle(0),
-      background_list(0),
-      map_list(0),
       results_name(),
       coord_name(),
       events_name(),
@@ -132,9 +130,6 @@ maphdl::~maphdl() {
   if (results_file) fclose(results_file);
   if (coord_file) fclose(coord_file);
   if (events_file) fclose(events_file);
-  // Name 0 means no list was ever built: tools and tests that never draw have no GL context.
-  if (background_list) glDeleteLists(background_list, 1);
-  if (map_list) glDeleteLists(map_list, 1);
   // Records still in the pool were never run; the pool itself only frees its nodes.
   for (gen_node<trial*>* n = trials.head; n; n = n->next) delete n->value;
 }

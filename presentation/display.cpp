@@ -1,12 +1,15 @@
 // display: window size, text, the clock and the frame-rate estimate; see display.h.
 // Owns the clock every phase length is measured on and the text drawing of the whole run.
 // The viewport itself is set by the run's reshape callback; fitviewport only works it out.
+// The window size and the glyphs themselves come from the platform (platform.h).
 #include "presentation/display.h"
 
-#include <GL/freeglut.h>
+#include <GL/gl.h>
 
 #include <cassert>
 #include <ctime>
+
+#include "presentation/platform.h"
 
 displayhdl display;
 
@@ -18,14 +21,20 @@ double monotonicseconds() {
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 0.000000001;
 }
 
-void bitmapglyph(int character) {
-  glutBitmapCharacter(GLUT_BITMAP_9_BY_15, character);
-}
+// The capabilities the text turns off, saved and put back as they were (the browser's GL has
+// no attribute stack).
+struct savedcaps {
+  GLboolean texture = glIsEnabled(GL_TEXTURE_2D);
+  GLboolean depth = glIsEnabled(GL_DEPTH_TEST);
+  ~savedcaps() {
+    if (texture) glEnable(GL_TEXTURE_2D);
+    if (depth) glEnable(GL_DEPTH_TEST);
+  }
+};
 
 }  // namespace
 
 double (*display_clock)() = monotonicseconds;
-void (*display_glyph)(int character) = bitmapglyph;
 
 void displayhdl::init() {
   resetwindsize();
@@ -42,8 +51,7 @@ void displayhdl::startclock() {
 }
 
 void displayhdl::resetwindsize() {
-  width = glutGet(GLUT_WINDOW_WIDTH);
-  height = glutGet(GLUT_WINDOW_HEIGHT);
+  windowsize(&width, &height);
 }
 
 double displayhdl::gettime() {
@@ -66,7 +74,7 @@ double displayhdl::getfps() {
 void displayhdl::renderstring2d(const char* text, float r, float g, float b, float x, float y) {
   assert(text != nullptr && "renderstring2d needs a text, \"\" draws nothing");
   // clang-format off
-  glPushAttrib(GL_ENABLE_BIT);
+  savedcaps saved;
   glPushMatrix();
     glLoadIdentity();
     // The colour must come before the raster position, which takes it over when set. Texturing
@@ -78,22 +86,18 @@ void displayhdl::renderstring2d(const char* text, float r, float g, float b, flo
     glDisable(GL_TEXTURE_2D);
     glDisable(GL_DEPTH_TEST);
     // At one unit in front of the eye the fixed frustum spans -0.8..0.8 by -0.5..0.5.
-    glRasterPos3f(static_cast<float>(x * 1.6 - 0.8), static_cast<float>(y * 0.985 - 0.5), -1.0f);
-    for (const char* c = text; *c; ++c) display_glyph(static_cast<signed char>(*c));
+    bitmaptext(text, static_cast<float>(x * 1.6 - 0.8), static_cast<float>(y * 0.985 - 0.5), -1.0f);
   glPopMatrix();
-  glPopAttrib();
   // clang-format on
 }
 
 void displayhdl::renderstring3d(const char* text, float r, float g, float b, float x, float y,
                                 float z) {
   assert(text != nullptr && "renderstring3d needs a text, \"\" draws nothing");
-  glPushAttrib(GL_ENABLE_BIT);
+  savedcaps saved;
   glColor3f(r, g, b);
   glDisable(GL_TEXTURE_2D);  // as in renderstring2d: a bound texture would tint the text
-  glRasterPos3f(x, y, z);
-  for (const char* c = text; *c; ++c) display_glyph(static_cast<signed char>(*c));
-  glPopAttrib();
+  bitmaptext(text, x, y, z);
 }
 
 void fitviewport(int window_width, int window_height, int viewport[4]) {

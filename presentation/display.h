@@ -31,9 +31,9 @@ extern displayhdl display;
 // clock can neither stretch nor cut a phase; tests put a clock of their own here.
 extern double (*display_clock)();
 
-// Draws one character at the current raster position and moves that position on by the
-// character's width. The toolkit's 9x15 bitmap font by default; tests, which have no toolkit,
-// put a glyph of their own here.
+// On the desktop, draws one character at the current raster position and moves that position
+// on by the character's width: the toolkit's 9x15 bitmap font by default; tests, which have no
+// toolkit, put a glyph of their own here (platform_desktop.cpp).
 extern void (*display_glyph)(int character);
 
 // The picture area for a window: the largest centred 16:10 rectangle, as x, y, width, height.

@@ -1,11 +1,11 @@
 // mouse: pointer placement and scaled pointer motion; see mouse.h.
-// Moving the real pointer is left to the platform layer (pointer.h), so this file is pure
+// Moving the real pointer is left to the platform layer (platform.h), so this file is pure
 // bookkeeping and runs in tests without a window.
 #include "presentation/mouse.h"
 
 #include <cassert>
 
-#include "presentation/pointer.h"
+#include "presentation/platform.h"
 
 mousehdl mouse;
 

@@ -1,5 +1,5 @@
 // mouse: places the system pointer and measures its motion, scaled by the window size.
-// The pointer itself is moved through the platform layer in pointer.h.
+// The pointer itself is moved through the platform layer (movepointer, platform.h).
 #pragma once
 #include "foundation/vector.h"
 

@@ -4,7 +4,6 @@
 #include "run/events.h"
 
 #include <fcntl.h>
-#include <nettle/sha2.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +14,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "foundation/sha256.h"
 #include "model/map.h"
 
 eventlog events;
@@ -51,9 +51,12 @@ const eventcolumninfo event_column_info[event_columns] = {
     {"shift_x", "trial_start: the shift direction across, one of -1, 0, 1", "cells"},
     {"shift_y", "trial_start: the shift direction up, one of -1, 0, 1", "cells"},
     {"layout_ms", "trial_start: time the layout of the trial's map took", "ms"},
-    {"seed_layout", "trial_start: the value passed to srand at the start of the layout", nullptr},
-    {"seed_cells", "trial_start: the value passed to srand when the candidate pool was made",
+    {"seed_layout",
+     "trial_start: the seed of the program's generator (glibc's rand sequence) at the start of the "
+     "layout",
      nullptr},
+    {"seed_cells",
+     "trial_start: the seed of the program's generator when the candidate pool was made", nullptr},
     {"x_px", "click, early: window x as the toolkit gave it, from the left", "px"},
     {"y_px", "click, early: window y as the toolkit gave it, from the top", "px"},
     {"grid_x", "click: position across the layer beneath, as the coordinate file's clicks X",
@@ -534,6 +537,10 @@ void writesidecar(FILE* f, const sidecarfacts& s) {
              "of the wall clock");
   run.text("participant", s.participant, false);
   run.text("session", s.session, false);
+  if (s.seed < 0)
+    fputs("null", run.key("seed"));
+  else
+    fprintf(run.key("seed"), "%lld", s.seed);
   run.text("settings_text", s.settings_text, true);
   fputs(jsonnumbers(s.wait_lengths).c_str(), run.key("wait_lengths"));
   fputs(jsonnumbers(s.rotation_angles).c_str(), run.key("rotation_angles"));
@@ -615,16 +622,7 @@ std::optional<std::string> readbytes(const char* name) {
 }
 
 std::string sha256hex(const std::string& bytes) {
-  sha256_ctx ctx;
-  sha256_init(&ctx);
-  sha256_update(&ctx, bytes.size(), reinterpret_cast<const uint8_t*>(bytes.data()));
-  unsigned char digest[SHA256_DIGEST_SIZE];
-  sha256_digest(&ctx, sizeof digest, digest);
-  std::string hex;
-  for (unsigned char b : digest) {
-    char two[3];
-    snprintf(two, sizeof two, "%02x", b);
-    hex += two;
-  }
-  return hex;
+  sha256 hash;
+  hash.update(bytes.data(), bytes.size());
+  return hash.hexdigest();
 }

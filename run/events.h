@@ -185,6 +185,7 @@ struct sidecarfacts {
   const char* swap_control = nullptr;              // the extension asked through; null when none
   // Measured median frame interval, ms; NaN before it is known.
   double refresh_interval_ms = std::numeric_limits<double>::quiet_NaN();
+  long long seed = -1;  // the run's first seed (--seed); -1 when the clock gave them
 };
 
 // One JSON object, ending with a newline: every column of the log described (Description, Units,

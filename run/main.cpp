@@ -1,13 +1,13 @@
 // main: the program's entry. Reads the command line, opens the window (full screen, or a pilot
-// window), registers the callbacks and hands over to the toolkit; the options are options.cpp's,
-// everything the callbacks do lives in startup.cpp, phases.cpp and commands.cpp.
-#include <GL/glut.h>
-
+// window) and hands the callbacks over to the platform's loop; the options are options.cpp's,
+// the window and the loop the platform's (presentation/platform.h), everything the callbacks do
+// lives in startup.cpp, phases.cpp and commands.cpp.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "model/map.h"
+#include "presentation/platform.h"
 #include "run/options.h"
 #include "run/run.h"
 
@@ -41,32 +41,22 @@ int main(int argc, char** argv) {
   pilot_run = o.window;
   participant_id = o.participant;
   session_id = o.session;
+  if (o.seed >= 0) {
+    // Every reseed takes the next seed, so each trial's layout still has seeds of its own.
+    static unsigned next;
+    next = static_cast<unsigned>(o.seed);
+    run_seed = o.seed;
+    seedsource = [] { return next++; };
+  }
   const char* self = o.toolkit[0];
   atexit(release);
   if (!o.folder) derivepath(self, path, sizeof path);
-  // Set before glutInit so that the toolkit's -geometry, read there, can override it.
-  glutInitWindowPosition(0, 0);
-  glutInitWindowSize(1024, 768);
   int toolkit_argc = static_cast<int>(o.toolkit.size());
   o.toolkit.push_back(nullptr);
-  glutInit(&toolkit_argc, o.toolkit.data());
-  glutInitDisplayMode(GLUT_RGBA | GLUT_DOUBLE | GLUT_DEPTH);
-  glutCreateWindow(self);
-  glutReshapeFunc(reshape);
-  glutDisplayFunc(displayfunc);
-  glutIdleFunc(displayfunc);
-  glutMouseFunc(mousefunc);
-  glutKeyboardFunc(keydownfunc);
-  glutKeyboardUpFunc(keyupfunc);
-  glutIgnoreKeyRepeat(1);
-  if (pilot_run) {
-    // The experimenter shares the desk with other windows: the pointer stays as it is.
-    hooks.setcursor = [](int) {};
-  } else {
-    glutSetCursor(GLUT_CURSOR_NONE);
-    glutFullScreen();
-  }
+  openwindow(&toolkit_argc, o.toolkit.data(), self, !pilot_run);
+  // The experimenter shares the desk with other windows: the pointer stays as it is.
+  if (pilot_run) hooks.setcursor = [](int) {};
   init();
-  glutMainLoop();
+  runwindow({displayfunc, reshape, keydownfunc, keyupfunc, mousefunc});
   return 0;
 }

@@ -6,6 +6,8 @@
 
 #include <cassert>
 #include <cerrno>
+#include <cctype>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -65,6 +67,15 @@ options parseoptions(int argc, char** argv) {
       id = argv[++i];
       const std::string why = idproblem(id);
       if (!why.empty() && refusal.empty()) refusal = std::string(arg) + " " + why;
+    } else if (strcmp(arg, "--seed") == 0) {
+      const char* n = i + 1 < argc ? argv[++i] : "";
+      char* end = nullptr;
+      errno = 0;
+      const unsigned long long v = strtoull(n, &end, 10);
+      if (!isdigit(static_cast<unsigned char>(n[0])) || *end || errno || v > 4294967295ull)
+        mistake(std::string("--seed needs a whole number from 0 to 4294967295, not '") + n + "'");
+      else
+        o.seed = static_cast<long long>(v);
     } else if (strcmp(arg, "--help") == 0) {
       help = true;
     } else if (strcmp(arg, "--version") == 0) {
@@ -115,6 +126,8 @@ std::string usagetext() {
          "  --participant ID  the participant, recorded with the run: 1 to 64 printable\n"
          "                    ASCII characters other than '/' and '\\'\n"
          "  --session ID      the session, recorded likewise\n"
+         "  --seed N          seeds N, N + 1, ... instead of the clock's: the same trials,\n"
+         "                    cells and noise on every machine (a scripted run)\n"
          "  --help            show this help and exit\n"
          "  --version         show the version and exit\n"
          "  --                every later argument is the DATA_FOLDER, even one starting with '-'\n"

@@ -15,6 +15,7 @@ struct options {
   const char* folder = nullptr;       // DATA_FOLDER; null: the folder from argv[0]
   const char* participant = nullptr;  // --participant ID; null when not given
   const char* session = nullptr;      // --session ID; null when not given
+  long long seed = -1;  // --seed N: the run's first seed, 0 to 2^32 - 1; -1: seeds from the clock
   std::vector<char*> toolkit;  // argv[0], then the toolkit's options with their values, in order
   std::string mistake;         // for `usage` and `refused`: the argument at fault, as one line
 };

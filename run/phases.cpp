@@ -83,7 +83,24 @@ void scoreidle() {
   nhits_t = nhits_d = nhits_e = 0;
 }
 
+namespace {
+
+// A frame swapped where the platform shows it only after displayfunc has returned.
+struct {
+  bool waiting;  // swapped, not yet taken as shown
+  int shown;     // the phase it showed
+  double frame;  // the frame counter it was drawn with
+} unshown;
+
+}  // namespace
+
 void displayfunc() {
+  // The last frame has reached the screen by now: its time, and the phase change it may bring,
+  // come before anything of this frame, just as they follow the swap where it waits.
+  if (unshown.waiting) {
+    unshown.waiting = false;
+    frameshown(unshown.shown, unshown.frame);
+  }
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
   glLoadIdentity();
   cam.setproj();
@@ -108,5 +125,8 @@ void displayfunc() {
   const double frame = display.frame_count;
   display.frame_count += 1;
   hooks.swapbuffers();
-  frameshown(prgm_stat, frame);
+  if (hooks.swap_shows_frame)
+    frameshown(prgm_stat, frame);
+  else
+    unshown = {true, prgm_stat, frame};
 }

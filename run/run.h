@@ -21,10 +21,12 @@ extern float points;         // the subject's running score, shown on the idle s
 extern bool pilot_run;       // a pilot run in a window (--window); recorded in the sidecar
 extern const char* participant_id;  // --participant, recorded in the sidecar; null when not given
 extern const char* session_id;      // --session, likewise
+extern long long run_seed;          // --seed: the run's first seed; -1 for seeds from the clock
 
 void init();
 // The GL state the whole run draws with: only fully opaque fragments (the map's holes are
-// alpha 0), blending, depth test LEQUAL, back faces culled, black clear colour.
+// alpha 0; opaquealpha, platform.h), blending, depth test LEQUAL, back faces culled, black
+// clear colour.
 void fixglstate();
 void reshape(int width, int height);
 void release();
@@ -33,15 +35,19 @@ void keydownfunc(unsigned char key, int x, int y);
 void keyupfunc(unsigned char key, int x, int y);
 void mousefunc(int button, int state, int x, int y);
 
-// The few calls the callbacks make into the toolkit and into the map's GL side. main keeps the
+// The few calls the callbacks make into the platform and into the map's GL side. main keeps the
 // defaults; tests put their own here to drive the callbacks without a window.
 struct runhooks {
-  void (*setcursor)(int shape);                          // glutSetCursor
-  void (*swapbuffers)();                                 // glutSwapBuffers
+  void (*setcursor)(int shape);                          // setpointer (platform.h)
+  void (*swapbuffers)();                                 // swapframe (platform.h)
   void (*drawtext)(const char* text, float x, float y);  // white text at picture fractions
   void (*render)(int phase);                             // map.render
   void (*resetmap)();                                    // map.reset_map
   int (*checkclick)(double x, double y);                 // map.checkclick
+  // The swapped frame is on screen when swapbuffers returns (the desktop); false where it goes
+  // to the screen once displayfunc has returned (the browser), and is taken as shown at the
+  // start of the next displayfunc (swapshowsframe, platform.h).
+  bool swap_shows_frame;
 };
 extern runhooks hooks;
 
@@ -71,6 +77,13 @@ bool pickshown();
 // disk. A failure is one line on standard error naming the file and the reason, and ends the
 // run at once with status 1: the trials still to come would be lost.
 void flushrecords();
+// The full names of the run's four files (tab results, coordinates, event log, sidecar), each
+// ending with a newline; "" before they exist. For the browser's page, which keeps copies of
+// them whenever they are saved (filessaved, platform.h); valid until the next call.
+extern "C" const char* spatialmemory_files();
+// prgm_stat, for the page: 0 idle, 1 WATCH .. 5 PICK.
+extern "C" int spatialmemory_phase();
+
 // Brings the event log's sidecar up to date with the window size and the measured refresh
 // interval, rewriting it when either changed; a failure ends the run as in flushrecords. Does
 // nothing before init has written the sidecar once.

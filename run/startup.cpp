@@ -2,7 +2,7 @@
 // around the toolkit: the data folder, init (with the swap interval and the sidecar's facts),
 // flushing the three files, reshape and the exit tally. The handler objects and `path` are
 // defined beside their classes; the run's files are opened by the map.
-#include <GL/glut.h>
+#include <GL/gl.h>
 #include <sys/utsname.h>
 
 #include <algorithm>
@@ -20,7 +20,7 @@
 #include "presentation/camera.h"
 #include "presentation/display.h"
 #include "presentation/mouse.h"
-#include "presentation/swapsync.h"
+#include "presentation/platform.h"
 #include "run/events.h"
 #include "run/records.h"
 #include "run/run.h"
@@ -40,14 +40,16 @@ float points = 200.0f;
 bool pilot_run = false;
 const char* participant_id = nullptr;
 const char* session_id = nullptr;
+long long run_seed = -1;
 
 runhooks hooks = {
-    [](int shape) { glutSetCursor(shape); },
-    [] { glutSwapBuffers(); },
+    setpointer,
+    swapframe,
     [](const char* text, float x, float y) { display.renderstring2d(text, 1, 1, 1, x, y); },
     [](int phase) { map.render(phase); },
     [] { map.reset_map(); },
     [](double x, double y) { return map.checkclick(x, y); },
+    swapshowsframe(),
 };
 
 void derivepath(const char* argv0, char* out, int size) {
@@ -82,6 +84,21 @@ void flushrecords() {
       !flushresults(map.coord_file, map.coord_name) ||
       !flushresults(map.events_file, map.events_name))
     exit(EXIT_FAILURE);
+  filessaved();
+}
+
+int spatialmemory_phase() {
+  return prgm_stat;
+}
+
+const char* spatialmemory_files() {
+  static std::string names;
+  names.clear();
+  if (map.run_number < 0) return "";
+  for (const char* name : {map.results_name, map.coord_name, map.events_name})
+    names += std::string(name) + "\n";
+  names += sidecarname(map.events_name) + "\n";
+  return names.c_str();
 }
 
 void savefacts() {
@@ -98,11 +115,12 @@ void savefacts() {
     return;
   if (!savesidecar(sidecarname(map.events_name).c_str(), now)) exit(EXIT_FAILURE);
   facts = now;
+  filessaved();
 }
 
 void fixglstate() {
   glEnable(GL_ALPHA_TEST);
-  glAlphaFunc(GL_GEQUAL, 1.0f);
+  glAlphaFunc(GL_GEQUAL, opaquealpha());
   glEnable(GL_BLEND);
   glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
   glEnable(GL_DEPTH_TEST);
@@ -149,7 +167,7 @@ std::string startupline(const sidecarfacts& f) {
 }
 
 void init() {
-  seedrandom(static_cast<unsigned>(time(nullptr)));
+  reseed();
   cam.init();
   fixglstate();
   display.init();
@@ -182,6 +200,7 @@ void init() {
         std::string(system.sysname) + " " + system.release + " " + system.machine;
   facts.started = isolocaltime(time(nullptr));
   facts.pilot = pilot_run;
+  facts.seed = run_seed;
   facts.screen_width = display.width;
   facts.screen_height = display.height;
   fitviewport(display.width, display.height, facts.viewport);
@@ -192,6 +211,7 @@ void init() {
   facts.swap_control = swaps.extension;
   if (!savesidecar(sidecarname(map.events_name).c_str(), facts)) exit(EXIT_FAILURE);
   facts_saved = true;
+  filessaved();
 }
 
 void reshape(int width, int height) {

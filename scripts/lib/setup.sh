@@ -7,11 +7,12 @@
 SM_PACKAGES=(
   cmake make g++ pkg-config
   freeglut3-dev libglu1-mesa-dev libgl-dev libegl-dev libgl1-mesa-dri libegl-mesa0
-  libgtest-dev libbenchmark-dev nettle-dev libcairo2-dev nlohmann-json3-dev
+  libgtest-dev libbenchmark-dev libcairo2-dev nlohmann-json3-dev
   xvfb xfonts-base xdotool imagemagick x11-utils python3 libxfixes3
   python3-pandas python3-matplotlib python3-pytest
   python3-flask python3-psycopg python3-psycopg-pool gunicorn postgresql-15
   dpkg-dev file
+  emscripten chromium chromium-driver python3-selenium python3-numpy
 )
 
 sm_say() { printf '%s\n' "$*" >&2; }
@@ -34,6 +35,18 @@ sm_install_missing() {
   export DEBIAN_FRONTEND=noninteractive
   "${sudo[@]}" apt-get update -q </dev/null
   "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null
+}
+
+# sm_build_web DIR: configures DIR for the browser with Emscripten once and builds it: the
+# program compiled to WebAssembly and its page, in DIR/web/. Debian's emscripten finds its
+# JavaScript parser through NODE_PATH and runs its tools with Debian's python3.
+sm_build_web() {
+  local dir=$1
+  export NODE_PATH=/usr/share/nodejs EMSDK_PYTHON=/usr/bin/python3
+  if [ ! -f "$dir/CMakeCache.txt" ]; then
+    emcmake cmake -S . -B "$dir" || return 1
+  fi
+  cmake --build "$dir" -j2
 }
 
 # sm_build DIR [cmake options...]: configures DIR once (again when the options change) and

@@ -9,8 +9,8 @@
 TEST(Random, GivesGlibcsRandSequenceBitForBit) {
   ASSERT_EQ(RAND_MAX, random_max);
   // 0 (taken as 1), small seeds, the largest signed and unsigned seeds and those around them.
-  for (unsigned seed : {0u, 1u, 2u, 42u, 1700000000u, 2147483647u, 2147483648u, 4294967294u,
-                        4294967295u}) {
+  for (unsigned seed :
+       {0u, 1u, 2u, 42u, 1700000000u, 2147483647u, 2147483648u, 4294967294u, 4294967295u}) {
     srand(seed);
     seedrandom(seed);
     randstream own(seed);

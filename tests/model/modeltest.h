@@ -14,6 +14,7 @@
 #include "presentation/camera.h"
 #include "presentation/display.h"
 #include "presentation/offscreen.h"
+#include "presentation/platform.h"
 
 template <class T>
 std::vector<T> items(const generator<T>& g) {

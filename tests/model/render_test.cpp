@@ -148,3 +148,65 @@ TEST_F(Clicks, OffTheBoardOnEverySideOfATurnedAndShiftedMapIsOffTheGrid) {
         << c << "," << r;
   }
 }
+
+// The browser cannot read the depth buffer: it finds the nearest layer by drawing the picture
+// again with the layers told apart and meets that layer's plane. Over turned and shifted maps,
+// with and without rings, magnified and minified, that lands in the cell the depth read gives,
+// within 1e-4 of a cell, and leaves the GL drawing exactly as before.
+TEST_F(Clicks, WithoutTheDepthBufferClicksLandWhereTheDepthReadPutsThem) {
+  static bool (*const depthbuffer)(int, int, float*) = readdepth;
+  const auto nodepth = [](int, int, float*) { return false; };
+  m.num_targets = m.num_distracts = 4;
+  m.borders = 1;
+  unsigned random = 12345;  // a small generator of the test's own, for the click positions
+  const auto uniform = [&random] { return (random = random * 1103515245u + 12345u) >> 8 & 0xffff; };
+  int clicks = 0, layers[4] = {};
+  double worst = 0;
+  for (int map = 0; map < 20; map++) {
+    const int width = map % 2 ? 1280 : 560, height = width * 10 / 16;  // magnified, minified
+    ASSERT_TRUE(makeglcontext(width, height));
+    m.borders = map % 3 != 0;
+    m.reset_map();
+    m.shift_step = correctshift(vec(map % 3 - 1, map / 3 % 3 - 1, 0));
+    m.finishshift();
+    m.rotation = map * 37.7f - 200;
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glLoadIdentity();
+    m.render(4);
+    const std::vector<unsigned char> drawn(width * height * 4);
+    glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE,
+                 const_cast<unsigned char*>(drawn.data()));
+    for (int i = 0; i < 500; i++, clicks++) {
+      // Most clicks over the board, where holes and rings lie; some anywhere in the picture.
+      const double spread = i % 5 ? 0.3 : 1.0;
+      const int x = static_cast<int>(width * (0.5 + spread * (uniform() / 65536.0 - 0.5)));
+      const int y = static_cast<int>(height * (0.5 + spread * (uniform() / 65536.0 - 0.5)));
+      readdepth = depthbuffer;
+      m.clicked_cells.clear();
+      m.checkclick(x, y);
+      const auto [gx, gy] = m.clicks.back();
+      const auto cell = gridcolrow(gx, gy);
+      readdepth = nodepth;
+      m.clicked_cells.clear();
+      m.checkclick(x, y);
+      layers[m.layerat(x, y)]++;
+      const auto [bx, by] = m.clicks.back();
+      ASSERT_EQ(gridcolrow(bx, by), cell) << x << "," << y << " on map " << map;
+      worst = std::max({worst, std::fabs(double{bx} - gx), std::fabs(double{by} - gy)});
+    }
+    readdepth = depthbuffer;
+    std::vector<unsigned char> again(drawn.size());
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glLoadIdentity();
+    m.render(4);
+    glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, again.data());
+    ASSERT_TRUE(again == drawn) << "the hidden pass changed the drawing of map " << map;
+  }
+  EXPECT_EQ(clicks, 10000);
+  EXPECT_LT(worst, 1e-4);
+  // Every layer was met: the holes, the top layer and the background beside the board.
+  EXPECT_TRUE(layers[layer_top] > 1000 && layers[layer_under] > 500 &&
+              layers[layer_background] > 100)
+      << layers[layer_top] << " " << layers[layer_under] << " " << layers[layer_background];
+  printf("worst difference %.2e cells\n", worst);
+}

@@ -6,7 +6,7 @@
 
 #include "presentation/keyboard.h"
 #include "presentation/mouse.h"
-#include "presentation/pointer.h"
+#include "presentation/platform.h"
 
 using pair = std::pair<float, float>;
 static std::vector<pair> warps;

@@ -29,6 +29,7 @@ std::string parsed(const std::string& line) {
   if (o.participant) said += " participant=" + std::string(o.participant);
   if (o.session) said += " session=" + std::string(o.session);
   if (o.window) said += " window";
+  if (o.seed >= 0) said += " seed=" + std::to_string(o.seed);
   for (size_t i = 1; i < o.toolkit.size(); i++) said += " " + std::string(o.toolkit[i]);
   if (!o.mistake.empty()) said += " (" + o.mistake + ")";
   EXPECT_STREQ(o.toolkit.at(0), "/lab/spatialmemory");
@@ -51,9 +52,16 @@ TEST(Options, TheFolderTheWindowTheToolkitsOptionsHelpVersionAndMistakes) {
       {"--window=1", "usage (unknown option --window=1)"},
       {"s7 s8", "usage folder=s8 (more than one data folder: s7, s8)"},
       {"--window -display", "usage window -display (-display needs a value)"},
+      {"--seed 0 s7", "run folder=s7 seed=0"},
+      {"--seed 4294967295", "run seed=4294967295"},
+      {"--seed 4294967296", "usage (--seed needs a whole number from 0 to 4294967295, not "
+                            "'4294967296')"},
+      {"--seed -1", "usage (--seed needs a whole number from 0 to 4294967295, not '-1')"},
+      {"--seed 12x", "usage (--seed needs a whole number from 0 to 4294967295, not '12x')"},
+      {"--seed", "usage (--seed needs a whole number from 0 to 4294967295, not '')"},
   };
   for (auto& c : cases) EXPECT_EQ(parsed(c[0]), c[1]) << c[0];
-  for (const char* named : {"--window", "--help", "--version", "-display", "-geometry", "-direct",
+  for (const char* named : {"--window", "--seed", "--help", "--version", "-display", "-geometry", "-direct",
                             "-indirect", "-iconic", "-gldebug", "-sync"})
     EXPECT_NE(usagetext().find(named), std::string::npos) << named << " missing from the usage";
 }

@@ -146,6 +146,31 @@ TEST_F(Run, IdleScoresOnceEachPhaseLastsItsLengthAndIsShownInTheFrameItRunsOut) 
   EXPECT_EQ(prgm_stat, 3);
 }
 
+// In the browser a frame reaches the screen only after displayfunc has returned: it is taken as
+// shown at the start of the next call. Each phase then starts a frame later on the clock, yet
+// every frame shows the same phase as where the swap waits for the screen.
+TEST_F(Run, FramesShownAfterTheCallAreTimedAtTheNextAndShowTheSamePhases) {
+  map.watch_length = 1, map.shift_length = 0.5f, map.rotate_length = 0.5f, map.wait_length = 0;
+  map.num_x = 4, map.map_width = 2, map.shift_step = vec(1, 0), map.map_pos = vec();
+  std::vector<std::string> labels[2];
+  std::vector<double> onsets[2];
+  for (bool later : {false, true}) {
+    hooks.swap_shows_frame = !later;
+    prgm_stat = 1, watch_start = INFINITY;
+    for (now = 0; now < 4; now += 0.25) {
+      texts.clear();
+      displayfunc();
+      labels[later].push_back(texts.at(0));
+    }
+    onsets[later] = {watch_start, shift_start, rotate_start, wait_start};
+  }
+  hooks.swap_shows_frame = true;
+  displayfunc();  // takes the last frame as shown, as the next frame would
+  EXPECT_EQ(labels[0], labels[1]);
+  EXPECT_EQ(labels[1][15], "PICK");
+  for (int phase = 0; phase < 4; phase++) EXPECT_EQ(onsets[1][phase], onsets[0][phase] + 0.25);
+}
+
 TEST_F(Run, KeysActOnlyInTheirPhasesAndAWholeTrialIsOnDiskAtGAndAtS) {
   map.trials.add(new trial{12, 15, 1, true, true, false});
   for (int stat = 0; stat <= 5; stat++) {
