@@ -268,7 +268,7 @@ def case_same_run(args, folder):
     worst = samecoords(web["results_coord0.txt"].decode(), desk["results_coord0.txt"].decode())
     events = samelog(web["results_events0.tsv"].decode(), desk["results_events0.tsv"].decode())
     expect(events.count("click") >= 2 * (4 + 144), f"only {events.count('click')} click rows")
-    sw, sd = (json.loads(x["results_events0.json"]) for x in (web, desk))
+    sw, sd = (json.loads(x["results_events0.json"])["spatialmemory"] for x in (web, desk))
     facts = ("seed", "settings_sha256", "screen_width", "screen_height", "viewport")
     expect(all(sw.get(k) == sd.get(k) for k in facts) and sw.get("seed") == SEED,
            f"sidecars differ: {[(k, sw.get(k), sd.get(k)) for k in facts]}")
