@@ -114,24 +114,15 @@ TEST(Replay, TheLoggedSeedsLayTheTrialOutAsTheLivePathDidAndAnotherMapIsRefused)
               std::string::npos)
         << kind << ": " << d;
   }
-}
-
-TEST(Replay, CountsAndRingWidthsBeyondTheGridLayTheMapOutAsTheProgramDid) {
-  const liverun& live = liverun::get();
-  recordedrun run;
-  std::string problem;
-  ASSERT_TRUE(readrun(live.file("results0.txt"), &run, &problem)) << problem;
-  echoedsettings wide = run.tab.settings;
-  maphdl m;
-  mapdefaults(m);
-  applysettings(wide, m);
+  // Every cell of the 6 x 6 grid asked for: all nine candidates. Counts in the billions and
+  // rings wider than the texture lay the same cells out at once.
   recordstart c = run.tab.trials[0].start;
   const unsigned seeds[2] = {run.log.trials[0].seed_layout, run.log.trials[0].seed_cells};
-  c.targets = 36, c.distracts = 0;  // every cell of the 6 x 6 grid: all nine candidates
+  c.targets = 36, c.distracts = 0;
   recreate(m, c, seeds[0], seeds[1]);
   const std::vector<int> every = items(m.target_cells);
   EXPECT_EQ(every.size(), 9u);
-  // Counts in the billions and rings wider than the texture: the same cells, laid out at once.
+  echoedsettings wide = run.tab.settings;
   wide.borderwidth = INT_MAX;
   applysettings(wide, m);
   c.targets = INT_MAX, c.distracts = INT_MIN;
@@ -287,31 +278,6 @@ TEST(Replay, FilesOfAnotherRunAreRefusedAndNoWheelOrEarlyRowIsAClick) {
                 ": trial 1's clicks (" + std::to_string(spots + 1) + " spots) are not those of " +
                 copy + "/results_coord0.txt line 2 (" + std::to_string(spots) +
                 "): the files are not of one run\n");
-}
-
-TEST(Replay, ARunInAFolderNamedInLatin1IsReadWithEitherSidecar) {
-  const std::string copy = liverun::get().copy("lat\xe9");
-  const std::string results = copy + "/results0.txt";
-  const std::string escaped = liverun::get().file("lat\\u00e9");
-  const std::string facts = "\"settings_file\": \"" + escaped +
-                            "/settings.txt\", \"settings_file_bytes\": \"" +
-                            liverun::get().file("lat%E9") +
-                            "/settings.txt\", \"screen_width\": 480, \"screen_height\": 300, "
-                            "\"viewport\": [0, 0, 480, 300]";
-  std::string raw = facts;
-  raw.replace(raw.find("\\u00e9"), 6, "\xe9");
-  int k = 0;
-  for (const std::string& doc :
-       {"{\"onset\": {\"Description\": \"when\", \"Units\": \"s\"}, \"spatialmemory\": {" + facts +
-            "}}\n",
-        "{" + raw + "}\n"}) {
-    unlink((copy + "/results_events0.json").c_str());
-    std::ofstream(copy + "/results_events0.json", std::ios::binary) << doc;
-    const std::string out = copy + "/out" + std::to_string(k++);
-    const outcome o = tool({results, "--trial", "1", "--out", out});
-    EXPECT_EQ(o.status, 0) << o.err;
-    EXPECT_EQ(rgb(out + "/trial1-pick.png"), rgb(liverun::get().trials[0].pick));
-  }
 }
 
 TEST(Replay, FilesCutShortByAFullDiskKeepEveryTrialBeforeTheCut) {
