@@ -55,7 +55,8 @@ TEST(Recorded, TheEchoGivesGridRingsDepthAndColourSetsAndAKilledTrialKeepsItsSta
   ASSERT_EQ(fault(readtab,
                   "num_targets\t9\t12\nnum_x\t512\nborderwidth\t4\ndepth_sep\t0.020000\n"
                   "discolsetstart\n1\t2\t3\ntarcolsetstart\n9\t8\t7\n6\t5\t4\ntarcolsetstart\n"
-                  "200\t100\t0\n" + tabheader +
+                  "200\t100\t0\n" +
+                      tabheader +
                       "1\t9\t12\t1\t0\t1\t1.000000\t-90.000000\t2.000000\t"
                       "0.000000\t1.000000\t3.000000\t\nTrying to POP from an empty vector : 91013\n"
                       "2\t9\t12\t0\t1\t0\t3.000000\t0.000000\t",
@@ -112,8 +113,8 @@ TEST(Recorded, CoordinateColumnsFollowALongValueAndACutRecordHasNoCells) {
             "f:3: the columns of a row do not read");
   // A click the program could not place is written as nan or -nan.
   const std::string nan = cols({"trial"}) +
-                          cols({"1", "9", "12", "1", "0", "1", "1.000000", "-90.000000",
-                                "2.000000", "0.000000", "1.000000", "3.000000", "nan", "-nan"}) +
+                          cols({"1", "9", "12", "1", "0", "1", "1.000000", "-90.000000", "2.000000",
+                                "0.000000", "1.000000", "3.000000", "nan", "-nan"}) +
                           lead + "\n";
   ASSERT_EQ(fault(readcoord, nan, &trials), "");
   EXPECT_TRUE(trials[0].start.targets == 9 && trials[0].start.rotate_angle == -90 &&
@@ -155,9 +156,10 @@ TEST(Recorded, LogRowsAreReadByTheirColumnsAndOnlyClicksInPickAreClicks) {
             "f:2: trial_start row: seed_layout is n/a, not a number (a log without seeds cannot "
             "be replayed)");
   for (const char* frame : {"-1", "1e300"})  // the frame counts set the sway
-    EXPECT_EQ(fault(readlog, header + row(std::string("n/a*2 1 trial_start ") + frame +
-                                          " n/a*5 9 12 1 0 0 1.000000 90.000000 0 -1 n/a 7 4 "
-                                          "n/a*16"),
+    EXPECT_EQ(fault(readlog,
+                    header + row(std::string("n/a*2 1 trial_start ") + frame +
+                                 " n/a*5 9 12 1 0 0 1.000000 90.000000 0 -1 n/a 7 4 "
+                                 "n/a*16"),
                     &log),
               std::string("f:2: trial_start row: frame is \"") + frame + "\", not a frame count");
   EXPECT_EQ(fault(readlog, header + row("n/a*2 1 " + std::string(300, 'e') + " n/a*34"), &log),
