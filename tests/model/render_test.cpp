@@ -59,26 +59,6 @@ TEST_F(Render, NoUnderLayerShowsBeyondTheTopLayerAfterTheShift) {
   }
 }
 
-// A point of the screen's map plane, in any quadrant, carried back through the rotation and the
-// shift: the polar form is kept in single precision, the turned position worked from it in
-// double (cos and sin of the float angle in float precision move a click's coordinates in the
-// sixth decimal the results files print).
-TEST(HitTest, TheTurnedPositionIsDoubleFromTheSinglePrecisionPolarForm) {
-  const vec at(0.14f, -0.1f, 0);
-  long double worst = 0;  // cells
-  for (int i = 0; i < 200; i++) {
-    const double ox = 0.4 * std::cos(i * 2.3), oy = 0.4 * std::sin(i * 1.7);
-    const float rotation = i % 8 * 45.0f - 135;
-    const float r = std::sqrt(ox * ox + oy * oy);
-    const float theta = static_cast<float>(std::atan2(oy, ox));
-    const long double turned = static_cast<float>(theta - rotation * 3.1415926535898 / 180);
-    const auto [gx, gy] = gridposition(ox, oy, rotation, at, 0.7f, 0.7f, 5, 7);
-    worst = std::max({worst, std::fabs(gx - 5 * (r * std::cos(turned) - at.x + 0.7f / 2.0L) / 0.7f),
-                      std::fabs(gy - 7 * (r * std::sin(turned) - at.y + 0.7f / 2.0L) / 0.7f)});
-  }
-  EXPECT_LT(worst, 1e-12);
-}
-
 TEST(HitTest, ColumnsAndRowsRoundDownAndFarOffPositionsStayFarOff) {
   EXPECT_EQ(gridcolrow(-0.5, 2.5), std::make_pair(-1, 2));  // toward zero would give column 0
   EXPECT_EQ(gridcolrow(4.999, -1e-9), std::make_pair(4, -1));
