@@ -83,52 +83,6 @@ TEST_F(Clicks, TheTopRowAndABandBesideThePictureReadADrawnDepth) {
   EXPECT_GT(m.clicks.back().second, -20);
 }
 
-// A click off the board, on any side of a turned and shifted map, scores nothing and takes no
-// cell, yet is recorded; the board's own cells beside it are still there to be clicked.
-TEST_F(Clicks, OffTheBoardOnEverySideOfATurnedAndShiftedMapIsOffTheGrid) {
-  m.rotation = 30, m.rotate_angle = 30;
-  m.map_pos = cellstep(vec(1, 0, 0), m.map_width, m.map_height, m.num_x, m.num_y);
-  run(4);
-  GLdouble mv[16], pr[16];
-  GLint vp[4];
-  glGetDoublev(GL_MODELVIEW_MATRIX, mv), glGetDoublev(GL_PROJECTION_MATRIX, pr);
-  glGetIntegerv(GL_VIEWPORT, vp);
-  // The window pixel that shows grid position (gx, gy) of the layer beneath.
-  auto click = [&](double gx, double gy) {
-    const double x = gx / 5 * 0.7 - 0.35 + m.map_pos.x, y = gy / 5 * 0.7 - 0.35 + m.map_pos.y;
-    const double a = 30 * M_PI / 180;
-    GLdouble wx, wy, wz;
-    gluProject(x * cos(a) - y * sin(a), x * sin(a) + y * cos(a), 0, mv, pr, vp, &wx, &wy, &wz);
-    return m.checkclick(wx, wy);
-  };
-  // Left strip, below, above the top row, right of the last column, far away (a corner).
-  const std::vector<std::pair<double, double>> off = {
-      {-0.5, 2.5}, {2.5, -0.4}, {2.5, 5.5}, {5.5, 2.5}, {-9, -9}};
-  const std::vector<std::pair<int, int>> judged = {{-1, 2}, {2, -1}, {2, 5}, {5, 2}, {-9, -9}};
-  for (size_t i = 0; i < off.size(); i++) {
-    const int result = i < 4 ? click(off[i].first, off[i].second) : m.checkclick(0, 0);
-    EXPECT_EQ(result, click_off_grid) << i;
-    if (i == 4) continue;
-    EXPECT_EQ(std::make_pair(m.click_column, m.click_row), judged[i]) << i;
-    EXPECT_NEAR(m.clicks.back().first, off[i].first, 0.05) << i;
-    EXPECT_NEAR(m.clicks.back().second, off[i].second, 0.05) << i;
-  }
-  EXPECT_EQ(m.clicks.size(), 5u);
-  EXPECT_EQ(m.clicked_cells.size, 0);
-  // The edge cells beside those strips, and the cell the top strip ran on into, are unclaimed.
-  const std::vector<int> t = items(m.target_cells), d = items(m.distract_cells);
-  auto holds = [](const std::vector<int>& v, int cell) {
-    return std::find(v.begin(), v.end(), cell) != v.end();
-  };
-  for (auto [c, r] : std::vector<std::pair<int, int>>{{0, 2}, {2, 0}, {2, 4}, {4, 2}, {3, 0}}) {
-    const int cell = c * 5 + r;
-    EXPECT_EQ(click(c + 0.5, r + 0.5), holds(t, cell)   ? click_target
-                                       : holds(d, cell) ? click_distractor
-                                                        : click_empty)
-        << c << "," << r;
-  }
-}
-
 // The browser cannot read the depth buffer: it finds the nearest layer by drawing the picture
 // again with the layers told apart and meets that layer's plane. Over turned and shifted maps,
 // with and without rings, magnified and minified, that lands in the cell the depth read gives,
