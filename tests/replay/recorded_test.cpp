@@ -1,6 +1,7 @@
 // Reading a run's files back: what each reader takes (the settings echo, records cut short,
 // columns pushed on by a long value, columns a later log adds, both sidecar layouts) and a few
-// faults by line. The hostile corpus (corpus_test.cpp) holds the rest of what they refuse.
+// faults by line. The hostile corpus (corpus_test.cpp, refusals.tsv) holds the rest of what
+// they refuse, each file with its reason.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -79,21 +80,10 @@ TEST(Recorded, TheEchoGivesGridRingsDepthAndColourSetsAndAKilledTrialKeepsItsSta
   EXPECT_EQ(fault(readtab, "num_x\tten\n" + tabheader, &tab),
             "f:1: num_x \"ten\" is not a whole number");
   EXPECT_EQ(fault(readtab, "num_step\t1\n" + tabheader, &tab, 7), "f:1: ne");
-  EXPECT_EQ(fault(readtab, "num_y\t100000\n" + tabheader, &tab),
-            "f:1: num_y 100000 is outside 1 to 512, the grids the program lays out");
-  EXPECT_EQ(fault(readtab, "num_x\t0\n" + tabheader, &tab, 30), "f:1: num_x 0 is outside 1 to 5");
-  // A number is its whole field: a NUL or any other character after it, a sign, an infinity.
-  for (const std::string& echo : {std::string("num_x\t6\0junk\n", 13), std::string("num_x\t+6\n"),
-                                  std::string("depth_sep\t1e99\n")})
+  // A number is its whole field: no sign, nothing beyond what the program writes. (The corpus
+  // holds the other faults of the tab file, each with the reason it is refused for.)
+  for (const char* echo : {"num_x\t+6\n", "depth_sep\t1e99\n"})
     EXPECT_EQ(fault(readtab, echo + tabheader, &tab, 4), "f:1:") << echo;
-  // Eight values are a trial begun only on a last line cut short, without its line end.
-  const std::string begun = "1\t9\t12\t1\t0\t1\t1.000000\t-90.000000\t";
-  const std::string whole = begun + "2.000000\t0.000000\t1.000000\t3.000000\t\n";
-  std::string nul = whole;
-  nul.insert(nul.find("\t12\t"), std::string("\0", 1));
-  for (const std::string& line : {begun + "\n", nul, "1\t9\t12\t7" + whole.substr(8),
-                                  "99999999999999999999" + whole.substr(1)})
-    EXPECT_EQ(fault(readtab, tabheader + line, &tab), "f:2: not a trial record") << line;
 }
 
 TEST(Recorded, CoordinateColumnsFollowALongValueAndACutRecordHasNoCells) {
@@ -119,9 +109,6 @@ TEST(Recorded, CoordinateColumnsFollowALongValueAndACutRecordHasNoCells) {
   ASSERT_EQ(fault(readcoord, nan, &trials), "");
   EXPECT_TRUE(trials[0].start.targets == 9 && trials[0].start.rotate_angle == -90 &&
               trials[0].hits.total == 3 && trials[0].clicks.size() == 1);
-  std::string junk = nan;
-  junk.replace(junk.find("12 "), 2, "1x");
-  EXPECT_EQ(fault(readcoord, junk, &trials), "f:2: not the first line of a trial's record");
 }
 
 // The wheel and input before PICK was on screen are no clicks; a cut last line is left out.
@@ -149,21 +136,6 @@ TEST(Recorded, LogRowsAreReadByTheirColumnsAndOnlyClicksInPickAreClicks) {
   EXPECT_TRUE(clicks[1].result == "target" && clicks[1].x_px == 13 && clicks[1].line == 7);
   EXPECT_EQ(fault(readlog, header + target, &log),
             "f:2: click row of trial 1, which has no trial_start before it");
-  // A row's values are what the program writes there, quoted short where they are not.
-  std::string no_seed = start;
-  no_seed.replace(no_seed.rfind("\t7\t"), 3, "\tn/a\t");
-  EXPECT_EQ(fault(readlog, header + no_seed, &log),
-            "f:2: trial_start row: seed_layout is n/a, not a number (a log without seeds cannot "
-            "be replayed)");
-  for (const char* frame : {"-1", "1e300"})  // the frame counts set the sway
-    EXPECT_EQ(fault(readlog,
-                    header + row(std::string("n/a*2 1 trial_start ") + frame +
-                                 " n/a*5 9 12 1 0 0 1.000000 90.000000 0 -1 n/a 7 4 "
-                                 "n/a*16"),
-                    &log),
-              std::string("f:2: trial_start row: frame is \"") + frame + "\", not a frame count");
-  EXPECT_EQ(fault(readlog, header + row("n/a*2 1 " + std::string(300, 'e') + " n/a*34"), &log),
-            "f:2: unknown event \"" + std::string(40, 'e') + "...\"");
   // A log of an earlier version, without the columns later ones add after the known ones,
   // reads; but every row has the columns its header names.
   const std::string older =
