@@ -9,7 +9,7 @@ import pandas as pd
 import pytest
 
 import spatialmemory
-from conftest import fixture, report
+from conftest import fixture, report, stopduring
 
 LOG, SIDECAR = "results_events0.tsv", "results_events0.json"
 TAB, COORD = "results0.txt", "results_coord0.txt"
@@ -74,6 +74,28 @@ CORPUS = {
                                              "\t4.000000\t\n", "0.300000\t90.000000\t\n"), 19,
                                     "a trial line has 12 values, this one 8"),
     "a NUL byte": (COORD, sub("total hit", "total\0hit"), 1, "a NUL byte"),
+    # Files another program wrote or a hand mended.
+    "trial_start without targets": (LOG, sub("trial_start\t104\tn/a\tn/a\tn/a\tn/a\tn/a\t3",
+                                             "trial_start\t104" + "\tn/a" * 6), 2,
+                                    "a trial_start row without its targets"),
+    "event WATCHING": (LOG, sub("\tWATCH\t", "\tWATCHING\t"), 3, "unknown event 'WATCHING'"),
+    "sidecar not JSON": (SIDECAR, sub('"program": ', '"program" '), 40, "not JSON: Expecting ':'"),
+    "setting num_z": (TAB, sub("num_y\t5", "num_z\t5"), 2, "neither a settings line"),
+    "trial 5 for 4": (TAB, sub("\n4\t2\t3", "\n5\t2\t3"), 17, "trial 5 where trial 4 was due"),
+    "trial line without its last tab": (TAB, sub("36.000000\t\n", "36.000000\n"), 14,
+                                        "a trial line ends with a tab"),
+    "coordinate header": (COORD, sub("total hit", "total hits"), 1,
+                          "not the coordinate file's header"),
+    "167 blanks": (COORD, sub("\n" + " " * 168 + "-1.503921", "\n" + " " * 167 + "-1.503921"), 3,
+                   "a continuation line starts with 168 blanks"),
+    "distractors of another run": (COORD, sub("\n3             3             2             1",
+                                              "\n3             3             4             1"),
+                                   64, "distractors 4 differs from 2 at line 16 of"),
+    "a click half blank": (COORD, sub("5.500299      4 ", " " * 8 + "      4 "), 2,
+                           "a click with one of its two values blank"),
+    "a distractor below a blank": (COORD, sub("4.494000" + " " * 61 + "\n",
+                                              f"4.494000{'':34}{4:<13} {2:<13}\n"), 6,
+                                   "a distractor cell below a blank one"),
 }
 
 
@@ -96,7 +118,13 @@ def test_reader_refuses_each_in_one_line(copyrun, name):
 
 
 def test_command_leaves_each_out_reports_the_rest_and_never_hangs(tmp_path, copyrun):
-    good = [fixture("whole"), str(copyrun("killed", "killed"))]
+    """Each bad run is one line naming file and line, as is a log refused; the good ones, the
+    run whose log was refused and the run ended during a trial still make the report."""
+    other, stopped = copyrun("whole", "other"), copyrun("whole", "stopped")
+    (other / LOG).write_text((other / LOG).read_text().replace("\t3\t4\t1\t1\t0\t",
+                                                               "\t3\t5\t1\t1\t0\t", 1))
+    stopduring(stopped, 4, {TAB: None, COORD: 400, LOG: None})
+    good = [fixture("whole"), str(copyrun("killed", "killed")), str(other), str(stopped)]
     bad = []
     for k, name in enumerate(CORPUS):
         bad.append(copyrun("whole", f"bad{k}" if k else "bad\n0"))  # a line end in a name too
@@ -110,10 +138,14 @@ def test_command_leaves_each_out_reports_the_rest_and_never_hangs(tmp_path, copy
     assert done.returncode == 1 and "Traceback" not in done.stderr
     lines = [line for line in done.stderr.splitlines()
              if line.startswith("spatialmemory-report: ")]
+    lines.remove(f"spatialmemory-report: {other}/{TAB}:15: trial 2: distractors 4, but 5 in the "
+                 f"log ({other}/{LOG}:121): the log does not belong with these results files "
+                 "and is left out")
     assert len(lines) == len(bad) and all(len(line) < 400 for line in lines)
     for line, folder, (file, _, number, message) in zip(lines, bad, CORPUS.values()):
         where = str(folder / file).replace("\n", "\\n")
         assert line.startswith(f"spatialmemory-report: {where}:{number}: {message}")
     assert lines[-1] == f"spatialmemory-report: {bad[-1] / COORD}: not a regular file"
     trials = pd.read_csv(out / "trials.csv")
-    assert list(trials.groupby("folder", sort=False).size()) == [6, 2]
+    assert list(trials.groupby("folder", sort=False).size()) == [6, 2, 6, 4]
+    assert list(trials.complete[-4:]) == [True] * 3 + [False]

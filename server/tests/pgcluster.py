@@ -71,17 +71,11 @@ class Cluster:
 
 def children(pid):
     """The process ids whose parent is pid."""
-    found = []
-    for entry in os.listdir("/proc"):
-        if entry.isdigit():
-            try:
-                with open(f"/proc/{entry}/stat") as f:
-                    fields = f.read().rsplit(")", 1)[1].split()
-            except OSError:
-                continue
-            if int(fields[1]) == pid:
-                found.append(int(entry))
-    return found
+    try:
+        with open(f"/proc/{pid}/task/{pid}/children") as f:
+            return [int(p) for p in f.read().split()]
+    except OSError:
+        return []
 
 
 class Server:

@@ -73,7 +73,7 @@ def test_the_database_stopped_and_started_during_a_run(cluster, served, client, 
     clock = SimClock(0.1)
     token, name, start, saves = new_run(client, study, served)
     sent = []
-    uploader = Uploader(served.url, start, clock, record=lambda _, status: sent.append(status))
+    uploader = Uploader(served.url, start, clock, record=lambda *request: sent.append(request))
     join = in_background(lambda: replay(uploader, saves))
     end = time.monotonic() + 30
     while uploader.saves < 4 and time.monotonic() < end:
@@ -82,9 +82,10 @@ def test_the_database_stopped_and_started_during_a_run(cluster, served, client, 
     time.sleep(3)
     cluster.start()
     written = join(120)
-    assert 503 in sent
+    # The server rides out a short outage: a request it caught waited for the database, or
+    # failed with 503 and was sent again.
+    assert any(status == 503 or seconds > 1 for seconds, status in sent), sent
     assert downloaded(client, token, name, start["participant"]) == written
-    assert "database unavailable" in served.log()
 
 
 def test_a_server_process_killed_in_the_middle_of_an_upload(database_url, served, client, study):

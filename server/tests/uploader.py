@@ -2,11 +2,10 @@
 (at every 'g' and 's' of the run, at the run's own pace or faster) and uploads them as the page
 does: every file that changed in a save is queued whole, a newer state replacing a queued older
 one; each is sent until the server acknowledges it with the SHA-256 of what was sent; a failed
-attempt (no connection, a cut one, 5xx, 429) is tried again after a backoff that doubles from
-1 s up to 30 s, with jitter; the end waits for every acknowledgement and then finishes the run.
-
-Time comes from a clock object, so a test can run a session's minutes in seconds: SimClock
-counts simulated seconds and sleeps a fraction of each for real.
+attempt (no connection, a cut one, 5xx, 408, 429) is tried again after a backoff that doubles
+from 1 s up to 30 s, with jitter; the end waits for every acknowledgement, then finishes the run.
+Time comes from a clock object: SimClock counts simulated seconds and sleeps a fraction of each
+for real, so a test runs a session's minutes in seconds.
 """
 
 import functools
@@ -20,18 +19,12 @@ import threading
 import time
 import urllib.parse
 
-FIRST_BACKOFF = 1.0  # seconds before the first retry
-MAX_BACKOFF = 30.0
+FIRST_BACKOFF, MAX_BACKOFF = 1.0, 30.0  # seconds before the first retry, and at most
 REQUEST_TIMEOUT = 10.0  # seconds a request may take before it counts as failed
 
 
 class Refused(Exception):
-    """The server refused an upload for good (a 4xx other than 408 and 429)."""
-
-    def __init__(self, status, answer):
-        super().__init__(f"{status}: {answer}")
-        self.status = status
-        self.answer = answer
+    """The server refused for good (a 4xx other than 408 and 429)."""
 
 
 class RealClock:
@@ -43,9 +36,7 @@ class SimClock:
     """Simulated seconds: sleeping s of them takes s * scale real seconds."""
 
     def __init__(self, scale):
-        self.scale = scale
-        self.t = 0.0
-        self.lock = threading.Lock()
+        self.scale, self.t, self.lock = scale, 0.0, threading.Lock()
 
     def now(self):
         with self.lock:
@@ -58,16 +49,19 @@ class SimClock:
                 self.t += seconds
 
 
+def retryable(status):
+    return status is None or status >= 500 or status in (408, 429)
+
+
 class Connection:
     """One keep-alive connection to the server, made again after any failure."""
 
     def __init__(self, base):
         parts = urllib.parse.urlsplit(base)
-        self.host, self.port = parts.hostname, parts.port
-        self.conn = None
+        self.host, self.port, self.conn = parts.hostname, parts.port, None
 
     def request(self, method, path, body=None, headers=None):
-        """(status, parsed JSON answer or raw bytes); OSError and HTTPException on failure."""
+        """(status, parsed JSON answer or raw bytes); (None, None) when the request failed."""
         if self.conn is None:
             self.conn = http.client.HTTPConnection(self.host, self.port, timeout=REQUEST_TIMEOUT)
         try:
@@ -76,7 +70,7 @@ class Connection:
             data = response.read()
         except (OSError, http.client.HTTPException):
             self.close()
-            raise
+            return None, None
         if response.getheader("Connection", "").lower() == "close":
             self.close()
         if response.getheader("Content-Type", "").startswith("application/json"):
@@ -89,25 +83,17 @@ class Connection:
         self.conn = None
 
 
-def retryable(status):
-    return status >= 500 or status in (408, 429)
-
-
 class Uploader:
     def __init__(self, base, start, clock=None, record=None):
-        """base: the server's address; start: the answer of the link's start."""
-        self.connection = Connection(base)
-        self.start = start
+        """base: the server's address; start: the answer of the link's start; record: called
+        with (seconds, status) after every request."""
+        self.connection, self.start = Connection(base), start
         self.headers = {"Authorization": f"Bearer {start['upload_token']}",
                         "Content-Type": "application/octet-stream"}
-        self.clock = clock or RealClock()
-        self.record = record  # called with (seconds, status) after every request, or None
+        self.clock, self.record = clock or RealClock(), record
         self.queue = {}  # name -> (content, save) not yet acknowledged
         self.written = {}  # name -> the file's content as the program last wrote it
-        self.saves = 0
-        self.backoff = FIRST_BACKOFF
-        self.retry_at = None  # when the next attempt is due after a failure
-        self.failures = 0
+        self.saves, self.backoff, self.retry_at = 0, FIRST_BACKOFF, None
         self.rng = random.Random(start["run"])
 
     def save(self, files):
@@ -115,44 +101,41 @@ class Uploader:
         self.saves += 1
         for name, content in files.items():
             if self.written.get(name) != content:
-                self.written[name] = content
-                self.queue[name] = (content, self.saves)
+                self.written[name], self.queue[name] = content, (content, self.saves)
 
     def call(self, method, path, body=None):
         began = time.monotonic()
-        try:
-            status, answer = self.connection.request(method, path, body, self.headers)
-        except (OSError, http.client.HTTPException):
-            status, answer = None, None
+        status, answer = self.connection.request(method, path, body, self.headers)
         if self.record:
             self.record(time.monotonic() - began, status)
+        if status is not None and not retryable(status) and status not in (200, 201):
+            raise Refused(f"{status}: {answer}")
         return status, answer
 
+    def wait(self):
+        """Sleeps until the retry after a failure is due."""
+        self.clock.sleep(max(0.0, self.retry_at - self.clock.now()))
+        self.retry_at = None
+
     def failed(self):
-        self.failures += 1
-        wait = self.backoff * self.rng.uniform(0.8, 1.2)
-        self.retry_at = self.clock.now() + wait
+        self.retry_at = self.clock.now() + self.backoff * self.rng.uniform(0.8, 1.2)
         self.backoff = min(MAX_BACKOFF, self.backoff * 2)
 
     def pending(self, until=None):
-        """Sends the queue; returns True when it is empty, False when `until` (clock time)
-        comes first."""
+        """Sends the queue; True when it is empty, False when `until` (clock time) comes
+        before the next retry."""
         while self.queue:
             if self.retry_at is not None:
                 if until is not None and self.retry_at >= until:
                     return False
-                self.clock.sleep(max(0.0, self.retry_at - self.clock.now()))
-                self.retry_at = None
+                self.wait()
             name, (content, save) = next(iter(self.queue.items()))
             status, answer = self.call("PUT", f"{self.start['files_url']}{name}?save={save}",
                                        content)
-            if status is None or retryable(status):
+            if retryable(status):
                 self.failed()
                 continue
-            if status != 200:
-                raise Refused(status, answer)
-            if answer["sha256"] != hashlib.sha256(content).hexdigest():
-                raise AssertionError(f"{name}: acknowledged with another digest: {answer}")
+            assert answer["sha256"] == hashlib.sha256(content).hexdigest(), (name, answer)
             if self.queue.get(name, (None,))[0] is content:
                 del self.queue[name]
             self.backoff = FIRST_BACKOFF
@@ -162,33 +145,24 @@ class Uploader:
         """The end screen: every file acknowledged, then the run finished. Returns the
         server's answer (the files it holds)."""
         self.pending()
-        while True:
-            status, answer = self.call("POST", self.start["finish_url"])
-            if status == 200:
-                return answer
-            if status is not None and not retryable(status):
-                raise Refused(status, answer)
+        while retryable((done := self.call("POST", self.start["finish_url"]))[0]):
             self.failed()
-            self.clock.sleep(max(0.0, self.retry_at - self.clock.now()))
-            self.retry_at = None
+            self.wait()
+        return done[1]
 
 
 def start_run(base, link_path, attempt=None, clock=None):
     """Starts a run from a link's path (/s/<token>/), retrying failures as the page does."""
-    connection, clock = Connection(base), clock or RealClock()
+    connection, clock, backoff = Connection(base), clock or RealClock(), FIRST_BACKOFF
     body = json.dumps({"attempt": attempt or os.urandom(8).hex()})
-    backoff = FIRST_BACKOFF
     while True:
-        try:
-            status, answer = connection.request("POST", link_path + "start", body,
-                                                {"Content-Type": "application/json"})
-        except (OSError, http.client.HTTPException):
-            status, answer = None, None
-        if status in (200, 201):
+        status, answer = connection.request("POST", link_path + "start", body,
+                                            {"Content-Type": "application/json"})
+        if not retryable(status):
             connection.close()
+            if status not in (200, 201):
+                raise Refused(f"{status}: {answer}")
             return answer
-        if status is not None and not retryable(status):
-            raise Refused(status, answer)
         clock.sleep(backoff)
         backoff = min(MAX_BACKOFF, backoff * 2)
 
@@ -203,16 +177,14 @@ def cuts(content, count):
     ends = [i + 1 for i, byte in enumerate(content) if byte == 0x0A]
     if not ends or ends[-1] != len(content):
         ends.append(len(content))
-    out, last = [], 0
+    out = [0]
     for k in range(1, count + 1):
         index = math.ceil(k * len(ends) / count) - 1
         cut = ends[index]
         if k % 2 == 1 and k < count and index + 1 < len(ends):
             cut += (ends[index + 1] - cut) // 2
-        last = max(last, cut)
-        out.append(last)
-    out[-1] = len(content)
-    return out
+        out.append(max(out[-1], cut))
+    return out[1:-1] + [len(content)]
 
 
 def sidecar(content, participant, session, known=True):
@@ -229,31 +201,28 @@ def sidecar(content, participant, session, known=True):
 
 @functools.lru_cache(maxsize=None)
 def growth(folder):
-    """A recorded run's save times, its files and each file's length at each save."""
+    """A recorded run's save times (those of its 'g' and 's' from its log, every 2 s without
+    one) and its files."""
     import spatialmemory
     run = spatialmemory.read_run(os.path.join(folder, "results0.txt"))
-    events = run.events
-    times = sorted(events.loc[events["event"].isin(["trial_start", "trial_end"]), "onset"])
-    if not times:
-        times = [2.0 * (k + 1) for k in range(2 * len(run.trials))]
+    times = sorted(run.events.loc[run.events["event"].isin(["trial_start", "trial_end"]),
+                                  "onset"]) or [2.0 * (k + 1) for k in range(2 * len(run.trials))]
     files = {}
     for name in ("results0.txt", "results_coord0.txt", "results_events0.tsv",
                  "results_events0.json"):
-        path = os.path.join(folder, name)
-        if os.path.exists(path):
-            with open(path, "rb") as f:
+        if os.path.exists(os.path.join(folder, name)):
+            with open(os.path.join(folder, name), "rb") as f:
                 files[name] = f.read()
-    lengths = {name: cuts(content, len(times)) for name, content in files.items()
-               if name != "results_events0.json"}
-    return [float(t) for t in times], files, lengths
+    return [float(t) for t in times], files
 
 
 def recorded_saves(folder, participant, session):
     """The saves of a recorded run (a folder of analysis/tests/fixtures): [(seconds from the
-    start, {name: content})], at the times of its 'g' and 's' from its event log (every 2 s
-    without one). The last holds the files as recorded, the sidecar naming the participant and
-    session."""
-    times, files, lengths = growth(os.path.abspath(folder))
+    start, {name: content})]. The last holds the files as recorded, the sidecar naming the
+    participant and session."""
+    times, files = growth(os.path.abspath(folder))
+    lengths = {name: cuts(content, len(times)) for name, content in files.items()
+               if name != "results_events0.json"}
     saves = []
     for k, t in enumerate(times):
         state = {name: files[name][:lengths[name][k]] for name in lengths}

@@ -28,8 +28,8 @@ sys.dont_write_bytecode = True  # no __pycache__ folders in the source tree
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "scripts", "lib"))
 import xsubject  # noqa: E402
-from records import (Bad, Design, COORD_HEADER, TAB_HEADER, checkdesign, checklog,  # noqa: E402
-                     checktally, expect, readrun, spatialmemory)
+from records import (Bad, Design, checkdesign, checklog, checktally, expect,  # noqa: E402
+                     readrun, spatialmemory)
 
 # Six trials played in seconds: three sets, one of them outside the exit tally, each with a
 # trial of rings, an instant shift and a blank wait; three angles for conditions of two trials.
@@ -419,20 +419,6 @@ def mounts(command):
     if probe.returncode:
         print(f"not here: {command} ({probe.stdout.strip()})")
     return probe.returncode == 0
-
-
-def case_missing_settings(args, folder):
-    """No settings file: both messages, defaults, results files with only their headers, and
-    'g' ends the run with a failure status since there is no trial to run."""
-    run = start(args, folder)
-    run.waitready()
-    want = f"error, file not found! {run.folder}/settings.txt\nusing defaults\n"
-    run.waitfor("the missing-file messages", lambda: want in run.stdout(), 10)
-    run.key("g")
-    expect(run.wait(timeout=30) != 0, "'g' with no trial at all ended the run with status 0")
-    with open(run.resultspath()) as tab, open(run.resultspath(coord=True)) as coord:
-        got = (tab.read(), coord.read())
-    expect(got == (TAB_HEADER + "\n", COORD_HEADER + "\n"), f"results files {got}")
 
 
 def case_results_folder_readonly(args, folder):

@@ -1,8 +1,8 @@
-// texture: the grid lines, the mip chain against GLU's, and the kept name.
+// texture: the mip chain against GLU's, and the kept name. (The noise, its order and
+// the grid lines the map leaves out are checked where the layout draws them, in tests/model.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <vector>
 #include <GL/glu.h>
 
@@ -19,24 +19,11 @@ static bytes teximage(GLuint texid, int level, const int size[2]) {
   return px;
 }
 
-// The order the noise is filled in is checked where the layout draws it (tests/model).
-TEST(Texture, GridLinesStandEvenlySpaced) {
-  bytes grid(10 * 4 * 4, 200), none(grid);
-  const unsigned char black[4] = {0, 0, 0, 255};
-  gridlines(grid.data(), 10, 4, 4, 4, 2, black);
-  gridlines(none.data(), 10, 4, 4, 0, 0, black);
-  EXPECT_EQ(none, bytes(grid.size(), 200));
-  for (int i = 0; i < 10 * 4; i++)  // first and last bytes: 0 + 255 on a line, 200 + 200 off it
-    EXPECT_EQ(grid[4 * i] + grid[4 * i + 3],
-              "X.X..X.X.."[i % 10] == 'X' || "X.X."[i / 10] == 'X' ? 255 : 400)
-        << i;
-}
-
-// Power-of-two images are GLU's levels byte for byte; others are scaled to the size GLU scales
-// them to, and GLU's own float arithmetic may round a byte of them one lower or higher.
+// The levels are GLU's byte for byte. (The program uploads only its 512 x 512 layers; sides
+// that are not powers of two are never scaled.)
 TEST(Texture, UploadKeepsItsNameAndMatchesGluMipLevels) {
   ASSERT_TRUE(makeglcontext(16, 16));
-  const int sizes[][2] = {{512, 512}, {8, 2}, {1, 4}, {10, 6}, {12, 5}, {3, 3}, {100, 37}};
+  const int sizes[][2] = {{512, 512}, {8, 2}, {1, 4}};
   GLuint theirs = 0;
   glGenTextures(1, &theirs);
   for (auto& s : sizes) {
@@ -48,7 +35,6 @@ TEST(Texture, UploadKeepsItsNameAndMatchesGluMipLevels) {
     EXPECT_EQ(ours.texid, name);
     glBindTexture(GL_TEXTURE_2D, theirs);
     gluBuild2DMipmaps(GL_TEXTURE_2D, GL_RGBA, s[0], s[1], GL_RGBA, GL_UNSIGNED_BYTE, ours.data);
-    const bool exact = (s[0] & (s[0] - 1)) == 0 && (s[1] & (s[1] - 1)) == 0;
     int base[2];  // the size GLU chose for level 0
     glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &base[0]);
     glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &base[1]);
@@ -60,21 +46,7 @@ TEST(Texture, UploadKeepsItsNameAndMatchesGluMipLevels) {
       glGetTexLevelParameteriv(GL_TEXTURE_2D, level, GL_TEXTURE_HEIGHT, &size[1]);
       EXPECT_EQ(std::max(1, base[0] >> level), size[0]);
       const bytes a = teximage(ours.texid, level, base), b = teximage(theirs, level, base);
-      int off = 0;
-      for (size_t i = 0; i < a.size(); i++) off = std::max(off, std::abs(a[i] - b[i]));
-      ASSERT_LE(off, exact ? 0 : 1) << s[0] << "x" << s[1] << " level " << level;
+      ASSERT_TRUE(a == b) << s[0] << "x" << s[1] << " level " << level;
     }
-  }
-}
-
-// A plain image stays plain whichever way it is scaled, also one texel high, where GLU's own
-// scaler gives black.
-TEST(Texture, ScalingKeepsAPlainColour) {
-  for (auto [w, h, tw, th] :
-       std::vector<std::array<int, 4>>{{7, 1, 8, 1}, {5, 3, 4, 4}, {3, 9, 2, 8}}) {
-    const bytes plain(w * h * 3, 201);
-    bytes scaled(tw * th * 3);
-    scaleimage(plain.data(), w, h, 3, scaled.data(), tw, th);
-    EXPECT_EQ(scaled, bytes(scaled.size(), 201)) << w << "x" << h;
   }
 }

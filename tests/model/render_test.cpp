@@ -59,26 +59,6 @@ TEST_F(Render, NoUnderLayerShowsBeyondTheTopLayerAfterTheShift) {
   }
 }
 
-// A point of the screen's map plane, in any quadrant, carried back through the rotation and the
-// shift: the polar form is kept in single precision, the turned position worked from it in
-// double (cos and sin of the float angle in float precision move a click's coordinates in the
-// sixth decimal the results files print).
-TEST(HitTest, TheTurnedPositionIsDoubleFromTheSinglePrecisionPolarForm) {
-  const vec at(0.14f, -0.1f, 0);
-  long double worst = 0;  // cells
-  for (int i = 0; i < 200; i++) {
-    const double ox = 0.4 * std::cos(i * 2.3), oy = 0.4 * std::sin(i * 1.7);
-    const float rotation = i % 8 * 45.0f - 135;
-    const float r = std::sqrt(ox * ox + oy * oy);
-    const float theta = static_cast<float>(std::atan2(oy, ox));
-    const long double turned = static_cast<float>(theta - rotation * 3.1415926535898 / 180);
-    const auto [gx, gy] = gridposition(ox, oy, rotation, at, 0.7f, 0.7f, 5, 7);
-    worst = std::max({worst, std::fabs(gx - 5 * (r * std::cos(turned) - at.x + 0.7f / 2.0L) / 0.7f),
-                      std::fabs(gy - 7 * (r * std::sin(turned) - at.y + 0.7f / 2.0L) / 0.7f)});
-  }
-  EXPECT_LT(worst, 1e-12);
-}
-
 TEST(HitTest, ColumnsAndRowsRoundDownAndFarOffPositionsStayFarOff) {
   EXPECT_EQ(gridcolrow(-0.5, 2.5), std::make_pair(-1, 2));  // toward zero would give column 0
   EXPECT_EQ(gridcolrow(4.999, -1e-9), std::make_pair(4, -1));
@@ -101,52 +81,6 @@ TEST_F(Clicks, TheTopRowAndABandBesideThePictureReadADrawnDepth) {
   m.checkclick(w / 2, 10);
   EXPECT_LT(m.clicks.back().second, 0);
   EXPECT_GT(m.clicks.back().second, -20);
-}
-
-// A click off the board, on any side of a turned and shifted map, scores nothing and takes no
-// cell, yet is recorded; the board's own cells beside it are still there to be clicked.
-TEST_F(Clicks, OffTheBoardOnEverySideOfATurnedAndShiftedMapIsOffTheGrid) {
-  m.rotation = 30, m.rotate_angle = 30;
-  m.map_pos = cellstep(vec(1, 0, 0), m.map_width, m.map_height, m.num_x, m.num_y);
-  run(4);
-  GLdouble mv[16], pr[16];
-  GLint vp[4];
-  glGetDoublev(GL_MODELVIEW_MATRIX, mv), glGetDoublev(GL_PROJECTION_MATRIX, pr);
-  glGetIntegerv(GL_VIEWPORT, vp);
-  // The window pixel that shows grid position (gx, gy) of the layer beneath.
-  auto click = [&](double gx, double gy) {
-    const double x = gx / 5 * 0.7 - 0.35 + m.map_pos.x, y = gy / 5 * 0.7 - 0.35 + m.map_pos.y;
-    const double a = 30 * M_PI / 180;
-    GLdouble wx, wy, wz;
-    gluProject(x * cos(a) - y * sin(a), x * sin(a) + y * cos(a), 0, mv, pr, vp, &wx, &wy, &wz);
-    return m.checkclick(wx, wy);
-  };
-  // Left strip, below, above the top row, right of the last column, far away (a corner).
-  const std::vector<std::pair<double, double>> off = {
-      {-0.5, 2.5}, {2.5, -0.4}, {2.5, 5.5}, {5.5, 2.5}, {-9, -9}};
-  const std::vector<std::pair<int, int>> judged = {{-1, 2}, {2, -1}, {2, 5}, {5, 2}, {-9, -9}};
-  for (size_t i = 0; i < off.size(); i++) {
-    const int result = i < 4 ? click(off[i].first, off[i].second) : m.checkclick(0, 0);
-    EXPECT_EQ(result, click_off_grid) << i;
-    if (i == 4) continue;
-    EXPECT_EQ(std::make_pair(m.click_column, m.click_row), judged[i]) << i;
-    EXPECT_NEAR(m.clicks.back().first, off[i].first, 0.05) << i;
-    EXPECT_NEAR(m.clicks.back().second, off[i].second, 0.05) << i;
-  }
-  EXPECT_EQ(m.clicks.size(), 5u);
-  EXPECT_EQ(m.clicked_cells.size, 0);
-  // The edge cells beside those strips, and the cell the top strip ran on into, are unclaimed.
-  const std::vector<int> t = items(m.target_cells), d = items(m.distract_cells);
-  auto holds = [](const std::vector<int>& v, int cell) {
-    return std::find(v.begin(), v.end(), cell) != v.end();
-  };
-  for (auto [c, r] : std::vector<std::pair<int, int>>{{0, 2}, {2, 0}, {2, 4}, {4, 2}, {3, 0}}) {
-    const int cell = c * 5 + r;
-    EXPECT_EQ(click(c + 0.5, r + 0.5), holds(t, cell)   ? click_target
-                                       : holds(d, cell) ? click_distractor
-                                                        : click_empty)
-        << c << "," << r;
-  }
 }
 
 // The browser cannot read the depth buffer: it finds the nearest layer by drawing the picture

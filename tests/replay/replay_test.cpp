@@ -14,6 +14,7 @@
 #include "replay/recorded.h"
 #include "replay/recreate.h"
 #include "replay/tool.h"
+#include "tests/corpus.h"
 #include "tests/model/modeltest.h"
 #include "tests/replay/replaytest.h"
 
@@ -49,12 +50,6 @@ std::vector<uint32_t> rgb(const std::string& png, int* width = nullptr) {
   }
   cairo_surface_destroy(s);
   return rgb(px);
-}
-
-std::string text(const std::string& name) {
-  std::string t, problem;
-  slurp(name, &t, &problem);
-  return t;
 }
 
 // A row of the log `header` describes, n/a but for the cells given as "column=value ...".
@@ -114,24 +109,15 @@ TEST(Replay, TheLoggedSeedsLayTheTrialOutAsTheLivePathDidAndAnotherMapIsRefused)
               std::string::npos)
         << kind << ": " << d;
   }
-}
-
-TEST(Replay, CountsAndRingWidthsBeyondTheGridLayTheMapOutAsTheProgramDid) {
-  const liverun& live = liverun::get();
-  recordedrun run;
-  std::string problem;
-  ASSERT_TRUE(readrun(live.file("results0.txt"), &run, &problem)) << problem;
-  echoedsettings wide = run.tab.settings;
-  maphdl m;
-  mapdefaults(m);
-  applysettings(wide, m);
+  // Every cell of the 6 x 6 grid asked for: all nine candidates. Counts in the billions and
+  // rings wider than the texture lay the same cells out at once.
   recordstart c = run.tab.trials[0].start;
   const unsigned seeds[2] = {run.log.trials[0].seed_layout, run.log.trials[0].seed_cells};
-  c.targets = 36, c.distracts = 0;  // every cell of the 6 x 6 grid: all nine candidates
+  c.targets = 36, c.distracts = 0;
   recreate(m, c, seeds[0], seeds[1]);
   const std::vector<int> every = items(m.target_cells);
   EXPECT_EQ(every.size(), 9u);
-  // Counts in the billions and rings wider than the texture: the same cells, laid out at once.
+  echoedsettings wide = run.tab.settings;
   wide.borderwidth = INT_MAX;
   applysettings(wide, m);
   c.targets = INT_MAX, c.distracts = INT_MIN;
@@ -235,10 +221,10 @@ TEST(Replay, ProblemsAreOneLineNamingTheFileAndARefusedTrialFailsTheRun) {
 TEST(Replay, FilesOfAnotherRunAreRefusedAndNoWheelOrEarlyRowIsAClick) {
   // The coordinate file's first line of trial 1, its values in 14-character columns.
   const std::string copy = liverun::get().copy("another");
-  const std::string coord = text(copy + "/results_coord0.txt");
+  const std::string coord = readall(copy + "/results_coord0.txt");
   const size_t first = coord.find('\n') + 1;
   const std::string results = copy + "/results0.txt";
-  const std::string tab = text(results);
+  const std::string tab = readall(results);
   const std::string tabline =
       std::to_string(std::count(tab.begin(), tab.begin() + tab.find("\n1\t"), '\n') + 2);
   const std::string refused = "spatialmemory-replay: " + copy + "/results_coord0.txt:2: trial 1's ";
@@ -257,7 +243,7 @@ TEST(Replay, FilesOfAnotherRunAreRefusedAndNoWheelOrEarlyRowIsAClick) {
   std::ofstream(copy + "/results_coord0.txt", std::ios::binary) << coord;
 
   // Wheel turns and input before PICK, among trial 1's rows: the run replays as it did.
-  const std::string log = text(copy + "/results_events0.tsv");
+  const std::string log = readall(copy + "/results_events0.tsv");
   const size_t end = log.find("\t1\ttrial_end\t");
   const size_t at = log.rfind('\n', end) + 1;
   std::string busy = log;
@@ -289,45 +275,20 @@ TEST(Replay, FilesOfAnotherRunAreRefusedAndNoWheelOrEarlyRowIsAClick) {
                 "): the files are not of one run\n");
 }
 
-TEST(Replay, ARunInAFolderNamedInLatin1IsReadWithEitherSidecar) {
-  const std::string copy = liverun::get().copy("lat\xe9");
-  const std::string results = copy + "/results0.txt";
-  const std::string escaped = liverun::get().file("lat\\u00e9");
-  const std::string facts = "\"settings_file\": \"" + escaped +
-                            "/settings.txt\", \"settings_file_bytes\": \"" +
-                            liverun::get().file("lat%E9") +
-                            "/settings.txt\", \"screen_width\": 480, \"screen_height\": 300, "
-                            "\"viewport\": [0, 0, 480, 300]";
-  std::string raw = facts;
-  raw.replace(raw.find("\\u00e9"), 6, "\xe9");
-  int k = 0;
-  for (const std::string& doc :
-       {"{\"onset\": {\"Description\": \"when\", \"Units\": \"s\"}, \"spatialmemory\": {" + facts +
-            "}}\n",
-        "{" + raw + "}\n"}) {
-    unlink((copy + "/results_events0.json").c_str());
-    std::ofstream(copy + "/results_events0.json", std::ios::binary) << doc;
-    const std::string out = copy + "/out" + std::to_string(k++);
-    const outcome o = tool({results, "--trial", "1", "--out", out});
-    EXPECT_EQ(o.status, 0) << o.err;
-    EXPECT_EQ(rgb(out + "/trial1-pick.png"), rgb(liverun::get().trials[0].pick));
-  }
-}
-
 TEST(Replay, FilesCutShortByAFullDiskKeepEveryTrialBeforeTheCut) {
   // The run stopped at trial 2's 's': its coordinate record ends in the middle of its rows
   // (the cut leaves a row that still reads), the tab file's next line is cut mid-value, the
   // log holds nothing after trial 2's WAIT.
   const std::string copy = liverun::get().copy("full");
-  const std::string coord = text(copy + "/results_coord0.txt");
+  const std::string coord = readall(copy + "/results_coord0.txt");
   const size_t second = coord.find("\n2 ") + 1;
   const size_t rows = coord.find('\n', second) + 1;  // trial 2's second row
   std::ofstream(copy + "/results_coord0.txt", std::ios::binary)
       << coord.substr(0, coord.find(' ', rows + 168 + 14 * 3));
-  const std::string tab = text(copy + "/results0.txt");
+  const std::string tab = readall(copy + "/results0.txt");
   std::ofstream(copy + "/results0.txt", std::ios::binary)
       << tab.substr(0, tab.find("\n3\t") + 4) + "2";
-  const std::string log = text(copy + "/results_events0.tsv");
+  const std::string log = readall(copy + "/results_events0.tsv");
   std::ofstream(copy + "/results_events0.tsv", std::ios::binary)
       << log.substr(0, log.find('\n', log.find("\t2\tWAIT\t")) + 1);
   const outcome o = tool({copy + "/results0.txt", "--out", copy + "/out"});
