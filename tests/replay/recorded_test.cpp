@@ -182,16 +182,18 @@ TEST(Recorded, ANumberIsItsWholeFieldAndWithinWhatTheProgramWrites) {
       "f:2: unknown event \"" + std::string(40, 'e') + "...\"");
 }
 
-TEST(Recorded, WheelAndEarlyRowsAreNoClicksAndBothSidecarLayoutsRead) {
+TEST(Recorded, WheelEarlyAndPageRowsAreNoClicksAndBothSidecarLayoutsRead) {
   std::string header;
   for (const char* c : log_columns) header += (header.empty() ? "" : "\t") + std::string(c);
   header += "\tbutton\taction\tkey\n";
   const std::string rows =
       row("n/a*2 1 trial_start 60 n/a*5 9 12 1 0 0 1.000000 90.000000 0 -1 n/a 7 4 n/a*16") +
       row("n/a*2 1 early n/a*18 10 20 n/a*6 n/a*5 0 press n/a") +
-      row("n/a*2 1 early n/a*20 n/a*11 n/a n/a s") +
+      row("n/a*2 1 early n/a*20 n/a*11 n/a n/a s") + row("n/a*2 1 fullscreen_left n/a*34") +
+      row("n/a*2 1 fullscreen_back n/a*34") + row("n/a*2 1 page_hidden n/a*34") +
       row("n/a*2 1 click n/a*18 11 21 2.500000 -0.250000 2 -1 off_grid 0.5 n/a*5 0 press n/a") +
       row("n/a*2 1 click n/a*18 12 22 n/a*4 wheel 0.6 n/a*5 3 press n/a") +
+      row("n/a*2 1 page_shown n/a*34") +
       row("n/a*2 1 click n/a*18 13 23 1.500000 1.500000 1 1 target 0.7 n/a*5 0 press n/a");
   loggedevents log;
   ASSERT_EQ(fault(readlog, header + rows, &log, 99), "");
@@ -199,7 +201,7 @@ TEST(Recorded, WheelAndEarlyRowsAreNoClicksAndBothSidecarLayoutsRead) {
   const std::vector<loggedclick>& clicks = log.trials[0].clicks;
   ASSERT_EQ(clicks.size(), 2u);
   EXPECT_TRUE(clicks[0].result == "off_grid" && clicks[0].grid_y == -0.25 && clicks[0].row == -1);
-  EXPECT_TRUE(clicks[1].result == "target" && clicks[1].x_px == 13 && clicks[1].line == 7);
+  EXPECT_TRUE(clicks[1].result == "target" && clicks[1].x_px == 13 && clicks[1].line == 11);
 
   // The facts under "spatialmemory", beside a description of each column, or at the top level;
   // a folder named in Latin-1, escaped as the writer escapes it or written raw by an older one.
