@@ -132,7 +132,7 @@ export class Backoff {
 // A pause that `wake` ends early. `timer` is {set, clear}: setTimeout's kind (tests give their
 // own clock).
 class Pause {
-  constructor(timer = { set: setTimeout, clear: clearTimeout }) {
+  constructor(timer = { set: (f, ms) => setTimeout(f, ms), clear: (h) => clearTimeout(h) }) {
     this.timer = timer;
     this.cut = null;
   }
