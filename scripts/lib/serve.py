@@ -34,14 +34,23 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         pass
 
 
+class Server(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+
+    def handle_error(self, request, client_address):
+        # A browser that drops a connection (a tab closed, a download cut short) is no error.
+        if not isinstance(sys.exc_info()[1], ConnectionError):
+            super().handle_error(request, client_address)
+
+
 def server(folder, port):
     """A threading HTTP server for `folder` on 127.0.0.1: at `port` when it is free, else at
     one the system chooses."""
     handler = functools.partial(Handler, directory=folder)
     try:
-        return http.server.ThreadingHTTPServer(("127.0.0.1", port), handler)
+        return Server(("127.0.0.1", port), handler)
     except OSError:
-        return http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+        return Server(("127.0.0.1", 0), handler)
 
 
 def main():

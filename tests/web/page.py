@@ -8,6 +8,8 @@ gunicorn on loopback, started here).
   away          the page taken out of full screen and hidden during a trial: the overlay asks
                 the subject back and input does nothing meanwhile; the log's rows of it, read
                 by the analysis package; nothing logged on the idle screen
+  serve         the static server of run-example --web: the WebAssembly's type, no folder
+                listings, the page runs from it
   recover       no design beside the page: the setup screen's file, participant and session; a
                 tab crashed in the middle of the second trial; the recovery page offers the
                 files as they stood at the last 'g'
@@ -291,6 +293,45 @@ def case_recover(args, folder):
                                  "/results0.txt")
     expect(list(run.trials.complete) == [True, False], f"read back: {run.trials}")
     print("the crashed run's files from the recovery page, as they stood at its last 'g'")
+
+
+def case_serve(args, folder):
+    """The example's static server (run-example --web): WebAssembly as application/wasm, no
+    folder listings, and the page it serves runs."""
+    import urllib.error
+    import urllib.request
+    site = os.path.join(folder, "site")
+    os.makedirs(os.path.join(site, "sub"))
+    for name in os.listdir(args.page):
+        if os.path.isfile(os.path.join(args.page, name)):
+            shutil.copy(os.path.join(args.page, name), site)
+    open(os.path.join(site, "sub", "private.txt"), "w").close()
+    server = subprocess.Popen([sys.executable, os.path.join(REPO, "scripts", "lib", "serve.py"),
+                               site, "--port", "0"], stdout=subprocess.PIPE, text=True)
+    try:
+        line = server.stdout.readline()
+        expect(line.startswith("The experiment's page runs at http://127.0.0.1:"), line)
+        address = line.split(" at ")[1].split(" ")[0]
+        with urllib.request.urlopen(address + "spatialmemory.wasm") as reply:
+            kind = reply.headers["Content-Type"]
+        try:
+            listing = urllib.request.urlopen(address + "sub/").status
+        except urllib.error.HTTPError as e:
+            listing = e.code
+        page = websubject.Page(address, SCREEN)
+        try:
+            page.ready()
+            page.start()
+            errors = problems(page)
+        finally:
+            page.stop()
+    finally:
+        server.terminate()
+        server.wait(10)
+    expect(kind == "application/wasm", f"the WebAssembly is served as {kind}")
+    expect(listing == 404, f"a folder answered {listing}, not 404")
+    expect(not errors, f"errors in the page: {errors}")
+    print(f"served at {address}; the page ran")
 
 
 # ---- a study server ----
