@@ -23,9 +23,9 @@ CHECKS = "1"  # counts up when the server's own checks change
 def readers():
     """What the checks read with: this module and the analysis package's source, so that a
     check kept from before either changed is made again."""
-    spec = importlib.util.find_spec("spatialmemory")
+    package = importlib.util.find_spec("spatialmemory")
     parts = [CHECKS]
-    for folder in spec.submodule_search_locations if spec else []:
+    for folder in package.submodule_search_locations if package else []:
         for name in sorted(os.listdir(folder)):
             if name.endswith(".py"):
                 with open(os.path.join(folder, name), "rb") as f:
