@@ -16,7 +16,7 @@
 //   for the start screen. The end screen offers the run's four files for download.
 
 import { idproblem, loadExperiment } from './experiment.js';
-import { newrun, openStore } from './store.js';
+import { MemoryStore, newrun, openStore } from './store.js';
 import { Refused, Sender, sendleft, sha256hex, startrun, unlike } from './upload.js';
 
 const params = new URLSearchParams(window.location.search);
@@ -160,20 +160,31 @@ function filemap(files) {
   return Object.fromEntries(files.map((f) => [f.name, f.bytes]));
 }
 
-// At every save of the program: the files into the store (and the queue), then sent on.
+// At every save of the program: the files into the store (and the queue), then sent on. Should
+// the browser's storage fail (full, or cleared), the run goes on kept in the page alone, and
+// whatever it holds is queued again.
 function save(files) {
   const number = ++page.saves;
   const map = filemap(files);
-  page.saving = page.saving.then(async () => {
-    await page.store.save(page.run.id, map, number);
+  const keep = async () => {
+    try {
+      await page.store.save(page.run.id, map, number);
+    } catch (e) {
+      if (!page.store.persistent) throw e;
+      console.warn(`this browser no longer keeps the run (${e.message}); the page keeps it`);
+      page.store = new MemoryStore();
+      await page.store.put({ ...page.run, files: {} });
+      if (page.sender) page.sender = new Sender(page.store, page.run, { onchange: sending });
+      await page.store.save(page.run.id, map, number);
+    }
     if (page.sender) page.sender.wake();
-  }).catch((e) => console.error('the run could not be kept in this browser:', e));
+  };
+  page.saving = page.saving.then(keep).catch((e) => console.error('the run was not kept:', e));
   return page.saving;
 }
 
 function away(shown) {
   $('away').hidden = !shown;
-  if (!shown) problem('', 'away-problem');
 }
 
 function watchfullscreen() {

@@ -175,7 +175,12 @@ export class Sender {
   // Starts sending, or cuts a pause short (new files, the network back).
   wake() {
     this.pause.wake();
-    if (!this.loop && !this.refused) this.loop = this.send().finally(() => { this.loop = null; });
+    if (!this.loop && !this.refused) {
+      this.loop = this.send().finally(() => { this.loop = null; });
+      // A store that fails (the browser's data cleared) ends the loop; whoever waits for it
+      // hears of it, and nobody else need.
+      this.loop.catch(() => {});
+    }
     return this.loop;
   }
 

@@ -13,8 +13,9 @@ gunicorn on loopback, started here).
   recover       no design beside the page: the setup screen's file, participant and session; a
                 tab crashed in the middle of the second trial; the recovery page offers the
                 files as they stood at the last 'g'
-  study         a study made with the server's command line, its link opened, a run played: the
-                study's texts, the end's thanks and the completion address; the downloaded zip
+  study         a study made with the server's command line, its link opened, a run played (the
+                site's data cleared after the first trial): the study's texts, the end's
+                thanks and the completion address; the downloaded zip
                 holds the page's files byte for byte, read_study reads the same tables from
                 both, spatialmemory-report runs on it; the used link sends nothing more
   offline       the network gone for a minute from the middle of the run to after its end: the
@@ -429,9 +430,15 @@ def case_study(args, folder):
         try:
             picture(page, "start-online")
             page.start()
-            for _ in range(3):
-                trial(page)
+            trial(page)
+            # The site's data cleared in the middle of the run: the page keeps the run itself
+            # from then on, and sends it all the same.
+            page.driver.execute_cdp_cmd("Storage.clearDataForOrigin", {
+                "origin": online.server.url, "storageTypes": "indexeddb"})
+            trial(page)
+            trial(page)
             files = page.files()
+            kept = page.logs()
             page.key("g")
             finished(page, online, 60)
             # The link again: the used link's page, which finds nothing left to send.
@@ -450,6 +457,8 @@ def case_study(args, folder):
     finally:
         online.stop()
     expect(not errors, f"errors in the page: {errors}")
+    expect(any("no longer keeps the run" in text for _, text in kept),
+           "the page went on without noticing that its storage was gone")
     expect(again == ["Cannot start", {"runs": 0, "sent": True}], f"the used link: {again}")
     expect(sorted(stored) == sorted(NAMES), f"the zip holds {sorted(stored)}")
     for name in NAMES:
