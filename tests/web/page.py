@@ -14,10 +14,10 @@ gunicorn on loopback, started here).
                 tab crashed in the middle of the second trial; the recovery page offers the
                 files as they stood at the last 'g'
   study         a study made with the server's command line, its link opened, a run played (the
-                site's data cleared after the first trial): the study's texts, the end's
-                thanks and the completion address; the downloaded zip
-                holds the page's files byte for byte, read_study reads the same tables from
-                both, spatialmemory-report runs on it; the used link sends nothing more
+                site's data cleared after the first trial): the study's texts, the end's thanks
+                and the completion address; the downloaded zip holds the page's files byte for
+                byte, read_study reads the same tables from both, spatialmemory-report runs on
+                it; the used link sends nothing more
   offline       the network gone for a minute from the middle of the run to after its end: the
                 end screen waits, then every file arrives as the page wrote it
   closed        a tab closed in the middle of a run while offline: the link opened again sends
@@ -62,8 +62,8 @@ def picture(page, name):
         page.shot(os.path.join(PICTURES[0], name + ".png"))
 
 
-def cell(page, files, column, row):
-    """The screen point of a cell of the running trial's map (10 x 10 cells)."""
+def cell(files, column, row):
+    """The screen point of a cell of the running trial's map (10 x 10 cells), from its files."""
     angle = float(files["results0.txt"].decode().rstrip("\n").split("\n")[-1].split("\t")[7])
     return xsubject.Geometry(*SCREEN).cellcentre(column, row, 10, 10, angle)
 
@@ -72,7 +72,7 @@ def trial(page, cells=((1, 1), (4, 5))):
     """One trial played: 'g', the cells clicked in PICK, 's'."""
     page.key("g")
     page.waitphase(5)
-    page.clickat([cell(page, page.files(), c, r) for c, r in cells])
+    page.clickat([cell(page.files(), c, r) for c, r in cells])
     page.key("s")
     page.waitphase(0)
 
@@ -146,7 +146,7 @@ def case_away(args, folder):
         page.waitfor("full screen again", lambda: page.js(
             "return !!document.fullscreenElement && document.getElementById('away').hidden"), 10)
         files = page.files()
-        page.clickat([cell(page, files, 4, 5)])
+        page.clickat([cell(files, 4, 5)])
         back = newtab(page)
         time.sleep(0.5)
         page.driver.close()
