@@ -250,6 +250,8 @@ async function begin() {
   }
   if (page.mode === 'server') {
     page.sender = new Sender(page.store, page.run, { onchange: sending });
+    // The network back: what waits is sent at once, not after the pause.
+    window.addEventListener('online', () => page.sender.wake());
   }
   page.full = await full;
   $('start').hidden = true;
@@ -288,6 +290,7 @@ async function finish({ status, files, tally, errors }) {
   away(false);
   if (document.fullscreenElement) document.exitFullscreen().catch(() => {});
   $('canvas').hidden = true;
+  if (page.mode === 'server') $('end-title').textContent = 'Please wait';
   $('end').hidden = false;
   const trials = tally.reduce((n, r) => n + r.trials, 0);
   const complete = status === 0
@@ -312,9 +315,8 @@ async function finish({ status, files, tally, errors }) {
     window.spatialmemoryEnded = ended;
     return;
   }
-  $('end-title').textContent = 'Please wait';
   $('outcome').textContent = 'Your answers are being sent to the study. Please keep this page open.';
-  const onnetwork = () => { page.sender.wake(); sending(page.sender); };
+  const onnetwork = () => sending(page.sender);
   window.addEventListener('online', onnetwork);
   window.addEventListener('offline', onnetwork);
   sending(page.sender);
