@@ -53,6 +53,7 @@ export async function loadExperiment({ canvas, print = () => {}, printErr = () =
     onFilesSaved() {
       // Called from inside the program: whatever the page does must not throw into it.
       try {
+        filenames();
         if (run.onFilesSaved) run.onFilesSaved(run.files());
       } catch (e) {
         console.error('onFilesSaved:', e);
@@ -72,15 +73,17 @@ export async function loadExperiment({ canvas, print = () => {}, printErr = () =
   // far (the sidecar comes a moment after the others at start-up). The names are asked for
   // once, while the program runs: once it has exited its memory is no longer its own.
   let names = '';
-  run.files = () => {
+  function filenames() {
     if (!names) names = module.UTF8ToString(module._spatialmemory_files());
-    return names.split('\n').filter((path) => path && module.FS.analyzePath(path).exists)
-      .map((path) => ({
-        name: path.slice(path.lastIndexOf('/') + 1),
-        path,
-        bytes: module.FS.readFile(path),
-      }));
-  };
+    return names;
+  }
+  run.files = () => filenames().split('\n')
+    .filter((path) => path && module.FS.analyzePath(path).exists)
+    .map((path) => ({
+      name: path.slice(path.lastIndexOf('/') + 1),
+      path,
+      bytes: module.FS.readFile(path),
+    }));
 
   run.phase = () => module._spatialmemory_phase();
 
