@@ -10,6 +10,17 @@
 // GLUT_CURSOR_LEFT_ARROW (1). Window pixels count x from the left and y from the top.
 #pragma once
 
+// What can become of the page that shows the experiment in a browser, which the subject can
+// take out of full screen (Escape) or hide (another tab or window, the browser minimised). The
+// desktop's full-screen window has nothing of the kind.
+enum pagechange {
+  page_fullscreen_left,  // the page is no longer full screen
+  page_fullscreen_back,  // it is full screen again
+  page_hidden,           // the page cannot be seen: frames stop until it is shown
+  page_shown,            // it can be seen again
+  page_changes           // the number of kinds
+};
+
 // The run's callbacks, which the platform calls on its one thread.
 struct windowcallbacks {
   void (*frame)();                                     // draws one frame and swaps it
@@ -17,7 +28,12 @@ struct windowcallbacks {
   void (*keydown)(unsigned char key, int x, int y);    // a character key went down
   void (*keyup)(unsigned char key, int x, int y);      // and up again
   void (*mouse)(int button, int state, int x, int y);  // a button pressed or released
+  void (*page)(int change);                            // a pagechange; never on the desktop
 };
+
+// Whether the platform reports pagechanges (the browser). The event log's sidecar lists their
+// rows among its events only then, so the desktop's files stay as they always were.
+bool reportspagechanges();
 
 // Opens the program's window, titled `title`: full screen with the pointer hidden, or (pilot)
 // a 1024 x 768 window at the screen's corner with the pointer left alone. `argc` and `argv`

@@ -78,6 +78,10 @@ bool swapshowsframe() {
   return true;
 }
 
+bool reportspagechanges() {
+  return false;
+}
+
 const char* swapextension(const char* extensions) {
   if (!extensions) return nullptr;
   for (const char* name : known) {

@@ -53,6 +53,11 @@ EMSCRIPTEN_KEEPALIVE void smweb_mouse(int button, int state, int x, int y) {
   if (run.mouse) run.mouse(button, state, x, y);
 }
 
+// The page left or regained full screen, or was hidden or shown again: a pagechange.
+EMSCRIPTEN_KEEPALIVE void smweb_page(int change) {
+  if (change >= 0 && change < page_changes && run.page) run.page(change);
+}
+
 }  // extern "C"
 
 void openwindow(int*, char**, const char*, bool fullscreen) {
@@ -81,6 +86,10 @@ void swapframe() {
 
 bool swapshowsframe() {
   return false;
+}
+
+bool reportspagechanges() {
+  return true;
 }
 
 swapsync requestswapsync() {

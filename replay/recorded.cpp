@@ -504,8 +504,12 @@ bool readlog(const std::string& name, const std::string& text, loggedevents* out
       out->trials.push_back(t);
       continue;
     }
-    static const char* const known[] = {"WATCH", "SHIFT", "ROTATE", "WAIT",
-                                        "PICK",  "click", "early",  "trial_end"};
+    // The last four: a browser's page left full screen or was hidden, and came back.
+    // clang-format off
+    static const char* const known[] = {
+        "WATCH", "SHIFT", "ROTATE", "WAIT", "PICK", "click", "early", "trial_end",
+        "fullscreen_left", "fullscreen_back", "page_hidden", "page_shown"};
+    // clang-format on
     if (std::find_if(std::begin(known), std::end(known),
                      [&](const char* e) { return event == e; }) == std::end(known))
       return fail(problem, at(name, r.line) + "unknown event \"" + excerpt(event) + "\"");
@@ -537,7 +541,8 @@ bool readlog(const std::string& name, const std::string& text, loggedevents* out
       if (!r.get("score", &score)) return false;
       t.score = score;
     }
-    // An early row (input before PICK was on screen) did nothing, and shows nothing.
+    // An early row (input before PICK was on screen) did nothing, and shows nothing; nor does a
+    // row of the page's.
   }
   return true;
 }

@@ -1,7 +1,8 @@
 // commands: the input callbacks. 'g' on the idle screen starts the next trial (or ends the run
 // when none is left), 's' in PICK finishes it, and clicks in PICK are scored and logged. Input
 // counts only once PICK is on screen: earlier clicks and 's' in a trial are logged as `early`
-// and do nothing; the wheel is logged and never scored.
+// and do nothing; the wheel is logged and never scored. A browser's page leaving full screen or
+// being hidden during a trial is logged too.
 // The phases in between belong to the phase loop; the byte formats to records.cpp and
 // events.cpp; the hit test to the map.
 #include <GL/glut.h>
@@ -109,6 +110,11 @@ void keydownfunc(unsigned char key, int x, int y) {
 
 void keyupfunc(unsigned char key, int, int) {
   keys.keyup(key);
+}
+
+void pagefunc(int change) {
+  if (prgm_stat == 0) return;  // the idle screen: no trial to record it in
+  events.page(change, display.gettime(), display.frame_count);
 }
 
 void mousefunc(int button, int state, int x, int y) {

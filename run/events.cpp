@@ -16,6 +16,7 @@
 
 #include "foundation/sha256.h"
 #include "model/map.h"
+#include "presentation/platform.h"
 
 eventlog events;
 
@@ -93,6 +94,9 @@ namespace {
 const char* const phase_names[6] = {"", "WATCH", "SHIFT", "ROTATE", "WAIT", "PICK"};
 const char* const result_names[6] = {"target", "distractor", "empty",
                                      "repeat", "off_grid",   "wheel"};
+// The rows of a pagechange, by its number.
+const char* const page_names[page_changes] = {"fullscreen_left", "fullscreen_back", "page_hidden",
+                                              "page_shown"};
 
 // One line of the log being filled: every cell n/a until set.
 class row {
@@ -193,6 +197,10 @@ void writephaserow(FILE* f, const phaserow& r) {
 }
 
 void writeclickrow(FILE* f, const clickrow& r) {
+  if (r.page >= 0 && r.page < page_changes) {
+    row(r.onset, r.trial, page_names[r.page], r.frame).write(f);
+    return;
+  }
   row out(r.onset, r.trial, r.early ? "early" : "click", r.frame);
   if (r.early && r.key) {
     out.set(ev_key, "%c", r.key);
@@ -272,6 +280,12 @@ void eventlog::click(const clickrow& c) {
   clicks_.push_back(c);
 }
 
+void eventlog::page(int change, double onset, double frame) {
+  clickrow c = {};
+  c.onset = onset, c.trial = trial_, c.frame = frame, c.page = change;
+  clicks_.push_back(c);
+}
+
 void eventlog::trialend(FILE* f, const trialendrow& r) {
   // 's' can only come once the WAIT has run out; should it come before PICK's first frame was
   // swapped, that WAIT ends here and PICK is a row of no frames.
@@ -282,7 +296,7 @@ void eventlog::trialend(FILE* f, const trialendrow& r) {
   }
   if (phase_ == 5) closephase(f, r.onset, false);
   for (clickrow& c : clicks_) {
-    if (!c.early) c.rt = c.onset - onset_;
+    if (!c.early && c.page < 0) c.rt = c.onset - onset_;
     if (f) writeclickrow(f, c);
   }
   if (f) writetrialend(f, r);
@@ -438,6 +452,16 @@ const levels event_levels = {
      "neither results file"},
     {"click", "a press or release of a mouse button while PICK was shown"},
     {"trial_end", "'s' finished the trial"}};
+// Only where the platform reports them (a browser), after the others.
+const levels page_levels = {
+    {"fullscreen_left",
+     "the page left full screen during the trial (Escape, or another window); the subject was "
+     "asked to return, and input did nothing until then"},
+    {"fullscreen_back", "the page was full screen again"},
+    {"page_hidden",
+     "the page could not be seen during the trial (another tab or window, the browser "
+     "minimised); no frame was drawn until it was shown"},
+    {"page_shown", "the page could be seen again"}};
 const levels result_levels = {
     {"target", "a target cell, scored +1"},
     {"distractor", "a distractor cell, scored -1"},
@@ -451,10 +475,15 @@ const levels result_levels = {
 const levels action_levels = {{"press", "the button went down"}, {"release", "the button came up"}};
 const levels key_levels = {{"s", "'s', which finishes PICK once PICK is shown"}};
 
-const levels* levelsof(int column) {
+const levels* levelsof(int column, bool page_rows) {
+  static const levels with_pages = [] {
+    levels all = event_levels;
+    all.insert(all.end(), page_levels.begin(), page_levels.end());
+    return all;
+  }();
   switch (column) {
     case ev_event:
-      return &event_levels;
+      return page_rows ? &with_pages : &event_levels;
     case ev_result:
       return &result_levels;
     case ev_action:
@@ -475,7 +504,7 @@ void writesidecar(FILE* f, const sidecarfacts& s) {
     fputs("{\"Description\": ", out);
     jsonstring(out, c.description);
     if (c.units) fputs(", \"Units\": ", out), jsonstring(out, c.units);
-    if (const levels* l = levelsof(i)) {
+    if (const levels* l = levelsof(i, s.page_rows)) {
       fputs(", \"Levels\": {", out);
       for (size_t k = 0; k < l->size(); k++) {
         fputs(k ? ", " : "", out);

@@ -92,7 +92,9 @@ void writephaserow(FILE* f, const phaserow& r);
 constexpr int click_wheel = 5;
 
 // A mouse event in PICK (event `click`), or a mouse event or 's' in a trial before PICK was
-// shown (event `early`, which has no position on the grid, result or rt).
+// shown (event `early`, which has no position on the grid, result or rt); or no input at all but
+// a change of the page in the browser (`page` >= 0: a pagechange, platform.h, whose row has the
+// onset, trial, event and frame alone). They are written at 's' in the order they came.
 struct clickrow {
   double onset;          // clock when the event reached the program, seconds
   int trial;             // the trial's number
@@ -106,6 +108,7 @@ struct clickrow {
   bool pressed;          // a press; false for a release
   bool early = false;    // before PICK was shown: an `early` row
   char key = 0;          // an early key ('s'); 0 for a mouse event
+  int page = -1;         // a pagechange, for a row of the page; -1 for input
 };
 void writeclickrow(FILE* f, const clickrow& r);
 
@@ -134,7 +137,9 @@ class eventlog {
   bool swapped(FILE* f, int phase, double frame, double now, double set_length);
   // A mouse event in PICK, or an early event; a click's rt is taken at 's', from PICK's onset.
   void click(const clickrow& c);
-  // 's': PICK's row, the early and click rows in the order they came, and trial_end.
+  // A pagechange during the trial at clock time `onset`, frame counter `frame`.
+  void page(int change, double onset, double frame);
+  // 's': PICK's row, the early, page and click rows in the order they came, and trial_end.
   void trialend(FILE* f, const trialendrow& r);
   // Median of the first refresh_frames frame intervals since start-up, ms; NaN until then.
   double refresh_ms() const { return refresh_ms_; }
@@ -185,7 +190,8 @@ struct sidecarfacts {
   const char* swap_control = nullptr;              // the extension asked through; null when none
   // Measured median frame interval, ms; NaN before it is known.
   double refresh_interval_ms = std::numeric_limits<double>::quiet_NaN();
-  long long seed = -1;  // the run's first seed (--seed); -1 when the clock gave them
+  long long seed = -1;     // the run's first seed (--seed); -1 when the clock gave them
+  bool page_rows = false;  // the platform reports pagechanges: their rows are among the events
 };
 
 // One JSON object, ending with a newline: every column of the log described (Description, Units,

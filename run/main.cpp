@@ -57,6 +57,6 @@ int main(int argc, char** argv) {
   // The experimenter shares the desk with other windows: the pointer stays as it is.
   if (pilot_run) hooks.setcursor = [](int) {};
   init();
-  runwindow({displayfunc, reshape, keydownfunc, keyupfunc, mousefunc});
+  runwindow({displayfunc, reshape, keydownfunc, keyupfunc, mousefunc, pagefunc});
   return 0;
 }

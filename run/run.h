@@ -34,6 +34,9 @@ void displayfunc();
 void keydownfunc(unsigned char key, int x, int y);
 void keyupfunc(unsigned char key, int x, int y);
 void mousefunc(int button, int state, int x, int y);
+// A pagechange (platform.h): during a trial it is kept for the trial's rows; on the idle screen
+// there is no trial to record it in.
+void pagefunc(int change);
 
 // The few calls the callbacks make into the platform and into the map's GL side. main keeps the
 // defaults; tests put their own here to drive the callbacks without a window.

@@ -209,6 +209,7 @@ void init() {
   facts.gl_version = glstring(GL_VERSION);
   facts.swap_synced = swaps.synced;
   facts.swap_control = swaps.extension;
+  facts.page_rows = reportspagechanges();
   if (!savesidecar(sidecarname(map.events_name).c_str(), facts)) exit(EXIT_FAILURE);
   facts_saved = true;
   filessaved();

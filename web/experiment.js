@@ -3,7 +3,8 @@
 // the run and reading back the run's files; what the page shows around it is app.js's.
 //
 //   const run = await loadExperiment({canvas});     // the program loaded, nothing started
-//   run.start({settings: text, seed: 7});           // writes /data/settings.txt, runs main
+//   run.start({settings: bytes, seed: 7,            // writes /data/settings.txt, runs main;
+//              participant: 'p0001', session: 's'}) // recorded in the sidecar
 //   run.onFilesSaved = (files) => { ... };           // at start-up, 'g' and 's': the run's
 //                                                    // files, synced, each {name, path, bytes}
 //   run.onEnd = ({status, files, tally, errors}) => { ... };  // the run has ended
@@ -11,6 +12,11 @@
 //   run.phase();                                     // 0 idle, 1 WATCH .. 5 PICK
 //   run.onFrame = (gl) => { ... };                   // after each frame is drawn, before the
 //                                                    // browser shows it (gl: its WebGL context)
+//   run.acceptsInput = () => true;                   // false: keys and clicks do not reach
+//                                                    // the program (the page asks the subject
+//                                                    // back to full screen)
+//
+// Leaving full screen and hiding the page are the program's to log (web/library.js).
 //
 // The files are written into the program's in-memory file system exactly as the desktop writes
 // them to disk; nothing here changes a byte of them.
@@ -34,6 +40,7 @@ export async function loadExperiment({ canvas, print = () => {}, printErr = () =
     onFilesSaved: null,
     onEnd: null,
     onFrame: null,
+    acceptsInput: () => true,
     output: [], // standard output, line by line
     errors: [], // standard error, line by line
   };
@@ -43,8 +50,17 @@ export async function loadExperiment({ canvas, print = () => {}, printErr = () =
     thisProgram: 'spatialmemory',
     print(line) { run.output.push(line); print(line); },
     printErr(line) { run.errors.push(line); printErr(line); },
-    onFilesSaved() { if (run.onFilesSaved) run.onFilesSaved(run.files()); },
+    onFilesSaved() {
+      // Called from inside the program: whatever the page does must not throw into it.
+      try {
+        filenames();
+        if (run.onFilesSaved) run.onFilesSaved(run.files());
+      } catch (e) {
+        console.error('onFilesSaved:', e);
+      }
+    },
     onFrame(gl) { if (run.onFrame) run.onFrame(gl); },
+    acceptsInput() { return run.acceptsInput(); },
     onExit(status) {
       if (run.onEnd) {
         run.onEnd({ status, files: run.files(), tally: tally(run.output), errors: run.errors });
@@ -53,30 +69,51 @@ export async function loadExperiment({ canvas, print = () => {}, printErr = () =
   });
   run.module = module;
 
-  // The run's four files ({name, path, bytes}), named by the program itself.
-  run.files = () => {
-    const names = module.UTF8ToString(module._spatialmemory_files());
-    return names.split('\n').filter(Boolean).map((path) => ({
+  // The run's four files ({name, path, bytes}), named by the program itself; those written so
+  // far (the sidecar comes a moment after the others at start-up). The names are asked for
+  // once, while the program runs: once it has exited its memory is no longer its own.
+  let names = '';
+  function filenames() {
+    if (!names) names = module.UTF8ToString(module._spatialmemory_files());
+    return names;
+  }
+  run.files = () => filenames().split('\n')
+    .filter((path) => path && module.FS.analyzePath(path).exists)
+    .map((path) => ({
       name: path.slice(path.lastIndexOf('/') + 1),
       path,
       bytes: module.FS.readFile(path),
     }));
-  };
 
   run.phase = () => module._spatialmemory_phase();
 
-  // Starts the run: `settings` is the design's text (null: no settings file, and the program
-  // says so and runs its defaults), `seed` the first of the run's seeds (null: the clock's).
-  run.start = ({ settings, seed = null }) => {
+  // Starts the run: `settings` is the design's bytes (a Uint8Array, or text; null: no settings
+  // file, and the program says so and runs its defaults), `seed` the first of the run's seeds
+  // (null: the clock's), `participant` and `session` the IDs the sidecar records (null: none),
+  // as the desktop's --seed, --participant and --session.
+  run.start = ({ settings, seed = null, participant = null, session = null }) => {
     const fs = module.FS;
     fs.mkdir(DATA_FOLDER);
     if (settings !== null && settings !== undefined) {
       fs.writeFile(`${DATA_FOLDER}/settings.txt`, settings);
     }
-    const args = seed === null || seed === undefined ? [] : ['--seed', String(seed)];
-    module.callMain([...args, DATA_FOLDER]);
+    const args = [];
+    if (seed !== null && seed !== undefined) args.push('--seed', String(seed));
+    if (participant !== null && participant !== undefined) args.push('--participant', participant);
+    if (session !== null && session !== undefined) args.push('--session', session);
+    module.callMain([...args, '--', DATA_FOLDER]);
   };
   return run;
+}
+
+// Why `id` cannot be a participant's or session's ID, as the program judges it, or '' when it
+// can: 1 to 64 printable ASCII characters other than '/' and '\'.
+export function idproblem(id) {
+  if (!id.length) return 'is empty';
+  if (!/^[\x20-\x7e]*$/.test(id)) return 'holds a character that is not printable ASCII';
+  if (/[/\\]/.test(id)) return "holds a '/' or '\\'";
+  if (id.length > 64) return 'is longer than 64 characters';
+  return '';
 }
 
 // The exit tally from standard output: [{targets, distractors, trials}], the lines

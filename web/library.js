@@ -1,7 +1,8 @@
 // library.js: the page's side of the browser platform (presentation/platform_web.cpp), linked
 // into the program by Emscripten (--js-library). Owns the WebGL context on the canvas, the
 // canvas's size, the listeners for keys, buttons and the wheel, the frame loop on
-// requestAnimationFrame, and the end of the run: every call into the program goes through
+// requestAnimationFrame, the page leaving full screen or being hidden (which the program logs
+// during a trial), and the end of the run: every call into the program goes through
 // smGuard, so that exit() ends the run as on the desktop (the exit handlers write the tally and
 // close the files, then Module.onExit) and never escapes to the page as an exception.
 
@@ -60,10 +61,15 @@ mergeInto(LibraryManager.library, {
       return [Math.floor((e.clientX - box.left) * canvas.width / box.width),
               Math.floor((e.clientY - box.top) * canvas.height / box.height)];
     };
+    // The page may hold input back (it asks the subject to return to full screen first).
+    var accepts = function () {
+      return !Module['acceptsInput'] || Module['acceptsInput']();
+    };
     var key = function (down) {
       return function (e) {
         // Characters only, as the toolkit's keyboard callback; no auto-repeat.
         if (e.key.length !== 1 || e.ctrlKey || e.altKey || e.metaKey) return;
+        if (!accepts()) return;
         e.preventDefault();
         if (e.repeat) return;
         var code = e.key.charCodeAt(0);
@@ -73,19 +79,25 @@ mergeInto(LibraryManager.library, {
     };
     document.addEventListener('keydown', key(1), true);
     document.addEventListener('keyup', key(0), true);
+    var held = [false, false, false]; // buttons whose press the program has had
     canvas.addEventListener('mousedown', function (e) {
       var p = pixel(e);
       e.preventDefault();
-      if (e.button <= 2) smGuard(function () { _smweb_mouse(e.button, 0, p[0], p[1]); });
+      if (e.button > 2 || !accepts()) return;
+      held[e.button] = true;
+      smGuard(function () { _smweb_mouse(e.button, 0, p[0], p[1]); });
     });
-    // A release counts wherever the pointer has gone, as with the toolkit's grab.
+    // A release counts wherever the pointer has gone, as with the toolkit's grab; but only the
+    // release of a press the program had (not of a click on the page's own buttons).
     document.addEventListener('mouseup', function (e) {
       var p = pixel(e);
-      if (e.button <= 2) smGuard(function () { _smweb_mouse(e.button, 1, p[0], p[1]); });
+      if (e.button > 2 || !held[e.button]) return;
+      held[e.button] = false;
+      smGuard(function () { _smweb_mouse(e.button, 1, p[0], p[1]); });
     });
     canvas.addEventListener('wheel', function (e) {
       e.preventDefault();
-      if (e.deltaY === 0) return;
+      if (e.deltaY === 0 || !accepts()) return;
       var p = pixel(e), button = e.deltaY < 0 ? 3 : 4;
       smGuard(function () {
         _smweb_mouse(button, 0, p[0], p[1]);
@@ -100,6 +112,18 @@ mergeInto(LibraryManager.library, {
     };
     window.addEventListener('resize', resized);
     document.addEventListener('fullscreenchange', resized);
+    // Leaving full screen and coming back, hiding the page and showing it: pagechanges
+    // (presentation/platform.h), which the program logs during a trial.
+    var full = !!document.fullscreenElement;
+    document.addEventListener('fullscreenchange', function () {
+      var now = !!document.fullscreenElement;
+      if (now === full) return;
+      full = now;
+      smGuard(function () { _smweb_page(now ? 1 : 0); });
+    });
+    document.addEventListener('visibilitychange', function () {
+      smGuard(function () { _smweb_page(document.hidden ? 2 : 3); });
+    });
     smGuard(function () { _smweb_resize(canvas.width, canvas.height); });
     var tick = function () {
       if (ABORT || runtimeExited) return;

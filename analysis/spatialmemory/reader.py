@@ -99,7 +99,11 @@ MAX_LOG_COLUMNS = 1000  # a log's header names fewer columns than this
 # Names the reader gives columns of its own: a log column of one of these names is refused.
 ADDED_COLUMNS = {"line", "folder", "run"}
 PHASES = ["WATCH", "SHIFT", "ROTATE", "WAIT", "PICK"]
-EVENTS = ["trial_start"] + PHASES + ["early", "click", "trial_end"]  # as the sidecar lists them
+# A browser's page leaving full screen or hidden during a trial, and its return: never input.
+PAGE_EVENTS = ["fullscreen_left", "fullscreen_back", "page_hidden", "page_shown"]
+AWAY_EVENTS = ["fullscreen_left", "page_hidden"]
+EVENTS = ["trial_start"] + PHASES + ["early", "click", "trial_end"] + PAGE_EVENTS  # as the
+# sidecar lists them
 RESULTS = ["target", "distractor", "empty", "repeat", "off_grid", "wheel"]
 ACTIONS = ["press", "release"]
 WHEEL_BUTTONS = (3, 4)  # the toolkit reports the wheel as presses and releases of these
@@ -121,7 +125,8 @@ CELL_COLUMNS = ["trial", "kind", "index", "col", "row", "cell"]
 DURATIONS = {phase: phase.lower() + "_duration" for phase in PHASES}
 LOG_TRIAL_COLUMNS = (["trial_onset", "shift_x", "shift_y", "layout_ms", "seed_layout",
                       "seed_cells"] + list(DURATIONS.values()) + ["first_click_rt",
-                                                                  "early_inputs"])
+                                                                  "early_inputs",
+                                                                  "interruptions"])
 # Added to a study's tables, before each table's own columns.
 STUDY_COLUMNS = ["folder", "run"]
 PARTICIPANT_COLUMNS = ["participant", "session"]
@@ -1379,6 +1384,9 @@ def assemble(runs, failures=None):
         first = pd.Series(presses["rt"].to_numpy(), index=keys(presses))
         early = events.loc[kind == EVENTS.index("early"), ["_run", "trial"]]
         early = pd.Series(keys(early)).value_counts()
+        away = events.loc[np.isin(kind, [EVENTS.index(e) for e in AWAY_EVENTS]),
+                          ["_run", "trial"]]
+        away = pd.Series(keys(away)).value_counts()
         trials = trials.merge(extra, on=["_run", "trial"], how="left").join(
             durations, on=["_run", "trial"])
         trials["first_click_rt"] = first.reindex(keys(trials)).to_numpy()
@@ -1387,6 +1395,9 @@ def assemble(runs, failures=None):
             runlogged, early.reindex(keys(trials), fill_value=0).to_numpy(), 0),
             dtype="Int64")
         trials.loc[~runlogged, "early_inputs"] = pd.NA
+        trials["interruptions"] = pd.array(np.where(
+            runlogged, away.reindex(keys(trials), fill_value=0).to_numpy(), 0), dtype="Int64")
+        trials.loc[~runlogged, "interruptions"] = pd.NA
     trials = trials.drop(columns="line")
 
     kept = [i for i in range(count) if i not in failed]

@@ -213,6 +213,41 @@ def test_study_over_folders_and_globs():
 FIXTURE_GLOB = os.path.join(os.path.dirname(WHOLE), "..", "[ek]*", "results*.txt")
 
 
+def test_a_browser_runs_page_rows_are_read_counted_and_never_clicks(copyrun):
+    """The page left full screen and hidden, during trial 1 (among its early input and its
+    clicks) and trial 2: the same clicks and scores as without those rows, and each trial's
+    interruptions counted; a row of a name no version writes is still refused."""
+    folder = copyrun("whole")
+    version12(folder)
+    plain = spatialmemory.read_run(folder / "results0.txt")
+    log = folder / "results_events0.tsv"
+    text = log.read_text()
+    na = "\t".join(["n/a"] * 33)
+
+    def row(onset, trial, event):
+        return f"{onset}\t{'n/a'}\t{trial}\t{event}\t480\t{na}\n"
+
+    lines = text.splitlines(keepends=True)
+    early = next(i for i, line in enumerate(lines) if "\tearly\t" in line)
+    wheel = next(i for i, line in enumerate(lines) if "\twheel\t" in line)
+    second = next(i for i, line in enumerate(lines) if line.split("\t")[2:4] == ["2", "trial_end"])
+    lines[second:second] = [row("20.5", 2, "page_hidden"), row("21.5", 2, "page_shown")]
+    lines[wheel:wheel] = [row("11.545", 1, "page_hidden"), row("11.546", 1, "page_shown")]
+    lines[early:early] = [row("11.05", 1, "fullscreen_left"), row("11.07", 1, "fullscreen_back")]
+    log.write_text("".join(lines))
+    run = spatialmemory.read_run(folder / "results0.txt")
+    assert run.refused == run.problems == []
+    assert run.clicks.equals(plain.clicks)
+    assert run.trials.drop(columns="interruptions").equals(plain.trials.drop(columns="interruptions"))
+    assert list(plain.trials.interruptions) == [0, 0]
+    assert list(run.trials.interruptions) == [2, 1]
+    shown = run.events[run.events.event.isin(spatialmemory.reader.PAGE_EVENTS)]
+    assert list(shown.trial) == [1, 1, 1, 1, 2, 2] and shown.result.isna().all()
+    log.write_text("".join(lines).replace("\tpage_shown\t", "\tpage_gone\t", 1))
+    with pytest.raises(spatialmemory.ResultsError, match="unknown event 'page_gone'"):
+        spatialmemory.read_run(folder / "results0.txt")
+
+
 def test_a_run_of_1_2_0_read_as_that_version_scored_it(copyrun):
     """From 1.2.0 a click is scored at the cell its position rounds down to, only on the grid;
     the wheel is no click; input before PICK is shown is logged as early; the sidecar holds

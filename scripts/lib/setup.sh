@@ -12,7 +12,7 @@ SM_PACKAGES=(
   python3-pandas python3-matplotlib python3-pytest
   python3-flask python3-psycopg python3-psycopg-pool gunicorn postgresql-15
   dpkg-dev file
-  emscripten chromium chromium-driver python3-selenium python3-numpy
+  emscripten nodejs chromium chromium-driver python3-selenium python3-numpy
 )
 
 sm_say() { printf '%s\n' "$*" >&2; }

@@ -184,17 +184,18 @@ def case_whole_run(args, folder):
 
 def checksidecar(folder, design, g, participant=None, session=None, measured=True):
     """The log's sidecar as a BIDS events sidecar: every column described at the top, in column
-    order, with the levels of event and result; the software and screen under
-    StimulusPresentation; the run's facts under "spatialmemory", the whole design among them
-    (the settings file's text, the lists as read, each condition's pool in the order its trials
-    take it: from the last angle listed) and who ran it. The refresh interval is known once a
-    'g' came after the first 120 frames (`measured`)."""
+    order, with the levels of event (none of the browser's page) and result; the software and
+    screen under StimulusPresentation; the run's facts under "spatialmemory", the whole design
+    among them (the settings file's text, the lists as read, each condition's pool in the order
+    its trials take it: from the last angle listed) and who ran it. The refresh interval is
+    known once a 'g' came after the first 120 frames (`measured`)."""
     with open(os.path.join(folder, "results_events0.json"), encoding="utf-8") as f:
         doc = json.load(f)
     columns = spatialmemory.reader.EVENT_COLUMNS
     expect(list(doc) == columns + ["StimulusPresentation", "spatialmemory"] and
            all(doc[c]["Description"] for c in columns) and
-           list(doc["event"]["Levels"]) == spatialmemory.reader.EVENTS and
+           list(doc["event"]["Levels"]) == [e for e in spatialmemory.reader.EVENTS
+                                            if e not in spatialmemory.reader.PAGE_EVENTS] and
            list(doc["result"]["Levels"]) == spatialmemory.reader.RESULTS,
            f"the sidecar's top level {list(doc)} does not describe the columns as it should")
     screen = doc["StimulusPresentation"]

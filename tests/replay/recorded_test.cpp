@@ -111,7 +111,8 @@ TEST(Recorded, CoordinateColumnsFollowALongValueAndACutRecordHasNoCells) {
               trials[0].hits.total == 3 && trials[0].clicks.size() == 1);
 }
 
-// The wheel and input before PICK was on screen are no clicks; a cut last line is left out.
+// The wheel, input before PICK was on screen and a page's leaving and return are no clicks;
+// a cut last line is left out.
 TEST(Recorded, LogRowsAreReadByTheirColumnsAndOnlyClicksInPickAreClicks) {
   const std::string header = logheader("\tbutton\taction\tkey");
   const std::string start =
@@ -121,19 +122,21 @@ TEST(Recorded, LogRowsAreReadByTheirColumnsAndOnlyClicksInPickAreClicks) {
       row("n/a*2 1 click n/a*18 13 23 1.500000 1.500000 1 1 target 0.7 n/a*5 0 press n/a");
   const std::string rows =
       start + row("n/a*2 1 early n/a*18 10 20 n/a*11 0 press n/a") +
-      row("n/a*2 1 early n/a*31 n/a n/a s") +
+      row("n/a*2 1 early n/a*31 n/a n/a s") + row("n/a*2 1 fullscreen_left n/a*34") +
+      row("n/a*2 1 fullscreen_back n/a*34") + row("n/a*2 1 page_hidden n/a*34") +
       row("n/a*2 1 click n/a*18 11 21 2.500000 -0.250000 2 -1 off_grid 0.5 n/a*5 0 press n/a") +
-      row("n/a*2 1 click n/a*18 12 22 n/a*4 wheel 0.6 n/a*5 3 press n/a") + target;
+      row("n/a*2 1 click n/a*18 12 22 n/a*4 wheel 0.6 n/a*5 3 press n/a") +
+      row("n/a*2 1 page_shown n/a*34") + target;
   loggedevents log;
   ASSERT_EQ(fault(readlog, header + rows + target.substr(0, 40), &log), "");
   ASSERT_EQ(log.trials.size(), 1u);
   EXPECT_EQ(log.trials[0].seed_cells, 4294967295u);
-  EXPECT_EQ(log.notes, std::vector<std::string>{"f:8: cut short (the run was stopped while "
+  EXPECT_EQ(log.notes, std::vector<std::string>{"f:12: cut short (the run was stopped while "
                                                 "writing it); left out"});
   const std::vector<loggedclick>& clicks = log.trials[0].clicks;
   ASSERT_EQ(clicks.size(), 2u);
   EXPECT_TRUE(clicks[0].result == "off_grid" && clicks[0].grid_y == -0.25 && clicks[0].row == -1);
-  EXPECT_TRUE(clicks[1].result == "target" && clicks[1].x_px == 13 && clicks[1].line == 7);
+  EXPECT_TRUE(clicks[1].result == "target" && clicks[1].x_px == 13 && clicks[1].line == 11);
   EXPECT_EQ(fault(readlog, header + target, &log),
             "f:2: click row of trial 1, which has no trial_start before it");
   // A log of an earlier version, without the columns later ones add after the known ones,

@@ -21,6 +21,7 @@
 #include "run/records.h"
 #include "run/run.h"
 #include "presentation/offscreen.h"
+#include "presentation/platform.h"
 
 namespace {
 
@@ -347,6 +348,54 @@ TEST_F(Run, InputBeforePickIsShownIsEarlyTheWheelNeverClicksAndOffTheGridScoresN
                 "0.250000 n/a*5 0 release n/a"}));
 }
 
+// A browser's page leaving full screen or hidden during a trial: rows in the order they came among
+// the trial's input, written at 's'; never a click, so the results files are as without them;
+// nothing on the idle screen, where there is no trial.
+TEST_F(Run, PageChangesInATrialAreRowsInTheOrderTheyCameAndNeverClicks) {
+  map.watch_length = map.shift_length = map.rotate_length = 0.1f, map.wait_lengths[0] = 0.1f;
+  map.trials.add(new trial{9, 12, 0, false, true, false});
+  pagefunc(page_fullscreen_left);  // idle: nothing to record it in
+  press('g');
+  now = 1;
+  displayfunc();
+  now = 1.05, display.frame_count = 4;
+  pagefunc(page_fullscreen_left);
+  mousefunc(GLUT_LEFT_BUTTON, GLUT_DOWN, 30, 790);
+  now = 1.5;
+  pagefunc(page_fullscreen_back);
+  for (now = 1.75; !pickshown(); now += 0.25) displayfunc();
+  ASSERT_EQ(pick_start, 3.5);
+  now = 4, display.frame_count = 20;
+  pagefunc(page_hidden);
+  click(30, 790);
+  pagefunc(page_shown);
+  now = 4.5;
+  press('s');
+  pagefunc(page_hidden);  // after 's': idle again
+  std::vector<std::string> rows;
+  std::istringstream log(ondisk(eventsname));
+  for (std::string line; std::getline(log, line);) rows.push_back(compact(line));
+  ASSERT_EQ(rows.size(), 14u);  // trial_start, five phases, seven rows, trial_end
+  const std::vector<std::string> kept(rows.begin() + 5, rows.end());
+  EXPECT_EQ(kept,
+            (std::vector<std::string>{
+                kept[0],  // PICK
+                "1.050000 n/a 1 fullscreen_left 4 n/a*33",
+                "1.050000 n/a 1 early 4 n/a*17 30 790 n/a*11 0 press n/a",
+                "1.500000 n/a 1 fullscreen_back 4 n/a*33", "4.000000 n/a 1 page_hidden 20 n/a*33",
+                "4.000000 n/a 1 click 20 n/a*17 30 790 30.000000 10.000000 30 10 target "
+                "0.500000 n/a*5 0 press n/a",
+                kept[6],  // the release: a repeat
+                "4.000000 n/a 1 page_shown 20 n/a*33", kept[8]}));
+  EXPECT_NE(kept[0].find(" PICK "), std::string::npos);
+  EXPECT_NE(kept[6].find(" repeat "), std::string::npos);
+  EXPECT_NE(kept[8].find(" trial_end "), std::string::npos);
+  EXPECT_EQ(map.clicks, (std::vector<std::pair<float, float>>{{30, 10}}));
+  EXPECT_EQ(ondisk(tabname),
+            "1\t9\t12\t1\t0\t0\t0.100000\t90.000000\t1.000000\t0.000000\t"
+            "0.000000\t1.000000\t\n");
+}
+
 // 's' and then 'g' with no idle frame between them: the trial's points are not lost.
 TEST_F(Run, TheIdleScoreKeepsATrialsPointsWhenGFollowsSWithNoFrameBetween) {
   for (int k = 0; k < 2; k++) map.trials.add(new trial{9, 12, 1, false, false, false});
@@ -407,6 +456,22 @@ TEST(Sidecar, IsValidJsonForAnyPathAndHoldsTheWholeDesign) {
     return nlohmann::json::parse(json).at("spatialmemory");  // throws unless valid JSON
   };
   const nlohmann::json run = sidecar(design);
+  // The events of a page's changes are listed only where the platform reports them.
+  for (bool page : {false, true}) {
+    sidecarfacts platform;
+    platform.page_rows = page;
+    char* text_out = nullptr;
+    size_t size = 0;
+    FILE* f = open_memstream(&text_out, &size);
+    writesidecar(f, platform);
+    fclose(f);
+    const nlohmann::json levels =
+        nlohmann::json::parse(std::string(text_out, size))["event"]["Levels"];
+    free(text_out);
+    for (const char* name : {"fullscreen_left", "fullscreen_back", "page_hidden", "page_shown"})
+      EXPECT_EQ(levels.contains(name), page) << name;
+    EXPECT_TRUE(levels.contains("early") && levels.contains("click"));
+  }
   EXPECT_EQ(unpercent(run["settings_file_bytes"]), folder + "/settings.txt");
   EXPECT_EQ(unpercent(run["settings_text_bytes"]), design);
   EXPECT_EQ(run["settings_text"], "caf\u00e9 at 20 \u00b0C" + design.substr(13));
