@@ -54,15 +54,16 @@ TEST(Options, TheFolderTheWindowTheToolkitsOptionsHelpVersionAndMistakes) {
       {"--window -display", "usage window -display (-display needs a value)"},
       {"--seed 0 s7", "run folder=s7 seed=0"},
       {"--seed 4294967295", "run seed=4294967295"},
-      {"--seed 4294967296", "usage (--seed needs a whole number from 0 to 4294967295, not "
-                            "'4294967296')"},
+      {"--seed 4294967296",
+       "usage (--seed needs a whole number from 0 to 4294967295, not "
+       "'4294967296')"},
       {"--seed -1", "usage (--seed needs a whole number from 0 to 4294967295, not '-1')"},
       {"--seed 12x", "usage (--seed needs a whole number from 0 to 4294967295, not '12x')"},
       {"--seed", "usage (--seed needs a whole number from 0 to 4294967295, not '')"},
   };
   for (auto& c : cases) EXPECT_EQ(parsed(c[0]), c[1]) << c[0];
-  for (const char* named : {"--window", "--seed", "--help", "--version", "-display", "-geometry", "-direct",
-                            "-indirect", "-iconic", "-gldebug", "-sync"})
+  for (const char* named : {"--window", "--seed", "--help", "--version", "-display", "-geometry",
+                            "-direct", "-indirect", "-iconic", "-gldebug", "-sync"})
     EXPECT_NE(usagetext().find(named), std::string::npos) << named << " missing from the usage";
 }
 
