@@ -210,3 +210,26 @@ class Page:
         with contextlib.suppress(Exception):
             self.driver.quit()
         shutil.rmtree(self.profile, ignore_errors=True)
+
+
+def runcase(args, cases, work, failures, begin=None):
+    """Runs the case args.case of `cases` (a function of args and its folder) in a fresh folder
+    <args.work>/<work>/<case>, which `begin` hears of first. The folder is removed when the case
+    passes and kept when it fails with one of `failures`. Returns the exit status."""
+    if not os.path.exists(os.path.join(args.page, "spatialmemory.wasm")):
+        print(f"FAILED: no browser build in {args.page}; build it first: "
+              "emcmake cmake -S . -B build-web && cmake --build build-web")
+        return 1
+    folder = os.path.join(os.path.abspath(args.work), work, args.case)
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    if begin:
+        begin(folder)
+    try:
+        cases[args.case](args, folder)
+    except failures as problem:
+        print(f"FAILED {args.case}: {problem}\nwork folder kept: {folder}")
+        return 1
+    print(f"passed {args.case}")
+    shutil.rmtree(folder, ignore_errors=True)
+    return 0

@@ -20,7 +20,6 @@ import csv
 import io
 import os
 import re
-import shutil
 import subprocess
 import sys
 import json
@@ -398,22 +397,12 @@ def main():
     if args.pictures:
         os.makedirs(args.pictures, exist_ok=True)
         PICTURES[0] = os.path.abspath(args.pictures)
-    if not os.path.exists(os.path.join(args.page, "spatialmemory.wasm")):
-        print(f"FAILED: no browser build in {args.page}; build it first: "
-              "emcmake cmake -S . -B build-web && cmake --build build-web")
-        return 1
-    folder = os.path.join(os.path.abspath(args.work), "web.work", args.case)
-    shutil.rmtree(folder, ignore_errors=True)
-    os.makedirs(folder)
-    WORK[0] = folder
-    try:
-        CASES[args.case](args, folder)
-    except (Bad, xsubject.Failure, websubject.Failure) as problem:
-        print(f"FAILED {args.case}: {problem}\nwork folder kept: {folder}")
-        return 1
-    print(f"passed {args.case}")
-    shutil.rmtree(folder, ignore_errors=True)
-    return 0
+
+    def begin(folder):
+        WORK[0] = folder
+
+    return websubject.runcase(args, CASES, "web.work",
+                              (Bad, xsubject.Failure, websubject.Failure), begin)
 
 
 if __name__ == "__main__":
